@@ -1,0 +1,217 @@
+/*
+ * kmtv1 — host library for the KMTC multi-function USB I/O controller.
+ *
+ * Every function returns void and reports through pointer parameters. Device
+ * functions take a pointer to the device handle first and a pointer to the status
+ * last. The library serves one calling thread at a time.
+ *
+ * Status values of device functions and of KMT_SendComm:
+ *   KMT_STATUS_OK            0  success
+ *   KMT_STATUS_NOT_OPEN      1  no device open, or the driver failed the request write
+ *   KMT_STATUS_BAD_RESPONSE  2  no response, short or corrupt response, the controller
+ *                               refused the request (non-zero result byte), or a request
+ *                               or announced response too long for the payload buffer
+ *   KMT_STATUS_UNKNOWN_TYPE  3  KMT_CreateListDevs: unrecognised device type name
+ *   KMT_STATUS_OUT_OF_RANGE  4  an argument the controller cannot take; nothing was sent
+ * Discovery and open report driver (D2XX) status codes instead, 0 meaning success.
+ *
+ * Memory: every buffer is the caller's; the library reads and writes it only during
+ * the call and never past the size stated beside each function. Passing a null
+ * pointer for a parameter the call reads or writes makes the call return at once
+ * without effect.
+ *
+ * Integer widths are fixed: handles are uint32_t, statuses int32_t, by-value 8- and
+ * 16-bit parameters uint8_t and uint16_t, analog values IEEE-754 binary64 doubles.
+ */
+#ifndef KMTV1_H
+#define KMTV1_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define KMT_CALL __stdcall
+#if defined(KMTV1_BUILDING)
+#define KMT_API __declspec(dllexport)
+#else
+#define KMT_API __declspec(dllimport)
+#endif
+#else
+#define KMT_CALL
+#if defined(KMTV1_BUILDING)
+#define KMT_API __attribute__((visibility("default")))
+#else
+#define KMT_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+  KMT_STATUS_OK = 0,
+  KMT_STATUS_NOT_OPEN = 1,
+  KMT_STATUS_BAD_RESPONSE = 2,
+  KMT_STATUS_UNKNOWN_TYPE = 3,
+  KMT_STATUS_OUT_OF_RANGE = 4
+};
+
+/* Size of the payload buffer that KMT_SendComm reads and writes whole. */
+#define KMT_PAYLOAD_SIZE 16385
+/* Size of each string buffer that KMT_GetTypeAndSNbyIndex fills (NUL included). */
+#define KMT_STRING_SIZE 256
+
+/* ---- Raw exchange ------------------------------------------------------------ */
+
+/* Sends one request frame and waits for the controller's response frame.
+ * buffer: KMT_PAYLOAD_SIZE bytes, request payload in, response payload out (the whole
+ * buffer is copied both ways). length: request length in, response length out.
+ * group 8 sends the three-byte short request. response_delay_ms <= 0: no pause. */
+KMT_API void KMT_CALL KMT_SendComm(uint32_t *handle, uint16_t frame_prefix, uint8_t group,
+                                   uint8_t command, int32_t response_delay_ms, uint8_t *buffer,
+                                   uint16_t *length, int32_t *status);
+
+/* ---- Discovery and connection ------------------------------------------------- */
+
+/* Lists the controllers of a public type name ("KMTCV1", any letter case).
+ * status: 3 for an unknown name, else the driver status of the last driver call.
+ * A null type_name is taken as the empty string. */
+KMT_API void KMT_CALL KMT_CreateListDevs(const char *type_name, int32_t *count, int32_t *status);
+/* Splits listed entry `index` into its 8-character type code and its serial number.
+ * type_out, serial_out: KMT_STRING_SIZE bytes each, always NUL-terminated. An index
+ * outside 0..255 yields two empty strings. status: the last discovery/open result. */
+KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, char *type_out, char *serial_out,
+                                              int32_t *status);
+/* Opens the controller with this full serial-number string (type code + serial) and
+ * configures the link. status 0 on success, 1 on any failure. */
+KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, const char *serial, int32_t *status);
+/* Closes the device; the second argument is ignored. */
+KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t unused);
+/* Stores 1, 0, 43. */
+KMT_API void KMT_CALL KMT_GetDriverVersion(int32_t *major, int32_t *minor, int32_t *build);
+
+/* ---- System and identity ------------------------------------------------------ */
+
+KMT_API void KMT_CALL SYS_GetDriverType(uint16_t *driver_type);
+KMT_API void KMT_CALL SYS_GetFirmWare(uint32_t *handle, uint16_t *firmware1, uint16_t *firmware2,
+                                      uint16_t *firmware3, uint16_t *firmware4, int32_t *status);
+/* user_sn: 16 bytes. */
+KMT_API void KMT_CALL SYS_WriteUserSN(uint32_t *handle, const uint8_t *user_sn, int32_t *status);
+KMT_API void KMT_CALL SYS_ReadUserSN(uint32_t *handle, uint8_t *user_sn, int32_t *status);
+/* user_area: 128 bytes. */
+KMT_API void KMT_CALL SYS_WriteUserArea(uint32_t *handle, const uint8_t *user_area,
+                                        int32_t *status);
+KMT_API void KMT_CALL SYS_ReadUserArea(uint32_t *handle, uint8_t *user_area, int32_t *status);
+KMT_API void KMT_CALL WatchDog(uint32_t *handle, uint8_t value, int32_t *status);
+KMT_API void KMT_CALL SYS_ReadCount(uint32_t *handle, uint32_t *count, int32_t *status);
+
+/* ---- Digital I/O ---------------------------------------------------------------- */
+
+KMT_API void KMT_CALL DIO_SetBitMode(uint32_t *handle, uint8_t bit, uint8_t mode, int32_t *status);
+KMT_API void KMT_CALL DIO_WriteBit(uint32_t *handle, uint8_t bit, uint8_t value, int32_t *status);
+KMT_API void KMT_CALL DIO_ReadPort(uint32_t *handle, uint8_t port, uint8_t *value, int32_t *status);
+KMT_API void KMT_CALL DIO_WritePort(uint32_t *handle, uint8_t port, uint8_t value, int32_t *status);
+KMT_API void KMT_CALL DIO_SetPortMode(uint32_t *handle, uint8_t port, uint8_t mode,
+                                      int32_t *status);
+/* line_codes, line_values: 16 bytes each; entries 0..11 are used. */
+KMT_API void KMT_CALL DIO_WriteMask(uint32_t *handle, const uint8_t *line_codes,
+                                    const uint8_t *line_values, int32_t *status);
+
+/* ---- Analog I/O ----------------------------------------------------------------- */
+
+KMT_API void KMT_CALL AI_SimpleRead(uint32_t *handle, double *volts1, double *volts2,
+                                    double *volts3, double *volts4, int32_t *status);
+KMT_API void KMT_CALL AI_SimpleReadTimer(uint32_t *handle, double *volts1, double *volts2,
+                                         double *volts3, double *volts4, uint32_t *timer,
+                                         int32_t *status);
+KMT_API void KMT_CALL AI_ReadCh4(uint32_t *handle, uint8_t channel, double *volts, int32_t *status);
+KMT_API void KMT_CALL AI_ReadCh4Timer(uint32_t *handle, uint8_t channel, double *volts,
+                                      uint32_t *timer, int32_t *status);
+KMT_API void KMT_CALL AO_SimpleWrite(uint32_t *handle, uint8_t channel, double volts,
+                                     int32_t *status);
+KMT_API void KMT_CALL AO_SetDACDivider(uint32_t *handle, uint16_t divider, int32_t *status);
+
+/* ---- I2C and SPI masters -------------------------------------------------------- */
+
+KMT_API void KMT_CALL I2C_Init(uint32_t *handle, int32_t *status);
+KMT_API void KMT_CALL I2C_Start(uint32_t *handle, int32_t *status);
+KMT_API void KMT_CALL I2C_Stop(uint32_t *handle, int32_t *status);
+KMT_API void KMT_CALL I2C_Write(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte,
+                                int32_t *status);
+KMT_API void KMT_CALL I2C_Read(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte,
+                               int32_t *status);
+KMT_API void KMT_CALL I2C_SetTimeClock(uint32_t *handle, uint8_t clock_selector, int32_t *status);
+KMT_API void KMT_CALL SPI_Init(uint32_t *handle, const uint8_t *setting, int32_t *status);
+KMT_API void KMT_CALL SPI_Byte(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte,
+                               int32_t *status);
+KMT_API void KMT_CALL SPI_SetTimeClock(uint32_t *handle, uint8_t clock_selector, int32_t *status);
+KMT_API void KMT_CALL SPI_Bit(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
+
+/* ---- UART bridge ------------------------------------------------------------------ */
+
+KMT_API void KMT_CALL UART_Init(uint32_t *handle, uint16_t config_word, uint8_t config_byte1,
+                                uint8_t config_byte2, int32_t *status);
+KMT_API void KMT_CALL UART_Interrupt(uint32_t *handle, uint8_t interrupt_setting, int32_t *status);
+KMT_API void KMT_CALL UART_Close(uint32_t *handle, int32_t *status);
+KMT_API void KMT_CALL UART_SetTimeOut(uint32_t *handle, uint16_t time_out, int32_t *status);
+/* count: in, bytes wanted (limited to 64 in place); out, bytes delivered.
+ * data: 64 bytes. */
+KMT_API void KMT_CALL UART_Read(uint32_t *handle, uint16_t *count, uint8_t *data,
+                                uint8_t *trailer_byte1, uint8_t *trailer_byte2, int32_t *status);
+/* Sends min(count, 64) bytes of data. */
+KMT_API void KMT_CALL UART_Write(uint32_t *handle, uint16_t count, const uint8_t *data,
+                                 int32_t *status);
+
+/* ---- 1-Wire master ------------------------------------------------------------------ */
+
+KMT_API void KMT_CALL WR1_Init(uint32_t *handle, uint8_t *reply, int32_t *status);
+KMT_API void KMT_CALL WR1_Read(uint32_t *handle, uint8_t *value, int32_t *status);
+KMT_API void KMT_CALL WR1_Write(uint32_t *handle, uint8_t value, uint8_t *reply, int32_t *status);
+/* data: min(count, 64) bytes, sent and then replaced by the controller's answer. */
+KMT_API void KMT_CALL WR1_WriteSome(uint32_t *handle, uint16_t count, uint8_t *data,
+                                    int32_t *status);
+/* rom: 8 bytes. */
+KMT_API void KMT_CALL WR1_SearchRom(uint32_t *handle, uint8_t *search_result, uint8_t *rom,
+                                    int32_t *status);
+/* data: min(count, 64) bytes. */
+KMT_API void KMT_CALL WR1_ReadSome(uint32_t *handle, uint16_t count, uint8_t *data,
+                                   int32_t *status);
+
+/* ---- Generator, pulse counter and shift-register expansion ------------------------- */
+
+KMT_API void KMT_CALL Gen_Generate(uint32_t *handle, uint16_t value1, uint16_t value2,
+                                   uint16_t value3, int32_t *status);
+KMT_API void KMT_CALL exp1_Init(uint32_t *handle, int32_t *status);
+/* Shifts out min(count, 64) bytes of data. */
+KMT_API void KMT_CALL hc595_Write(uint32_t *handle, uint8_t count, const uint8_t *data,
+                                  int32_t *status);
+/* count: limited to 64 in place. data: 64 bytes. */
+KMT_API void KMT_CALL hc165_Read(uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status);
+KMT_API void KMT_CALL CountImp(uint32_t *handle, uint16_t selector, uint16_t *pulse_count,
+                               int32_t *status);
+
+/* ---- Block acquisition and waveform output ------------------------------------------ */
+
+/* samples1..samples4: min(sample_count, 2000) + 1 words each, for the first
+ * channel_count arrays only (the others are not touched and may be null). */
+KMT_API void KMT_CALL AI_Read(uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
+                              uint8_t channel_enable3, uint8_t channel_enable4, uint8_t aux_byte1,
+                              uint8_t aux_byte2, uint16_t sample_delay, uint16_t aux_word1,
+                              uint16_t aux_word2, uint16_t sample_count, double threshold,
+                              uint8_t *trailer_byte, uint32_t *trailer_value, uint16_t *samples1,
+                              uint16_t *samples2, uint16_t *samples3, uint16_t *samples4,
+                              int32_t *channel_count, double *duration, int32_t *status);
+/* port_samples: min(sample_count, 4000) + 1 bytes. */
+KMT_API void KMT_CALL DIO_ScanPort(uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
+                                   uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2,
+                                   uint16_t sample_count, uint8_t *trailer_byte,
+                                   uint8_t *port_samples, double *sample_period, int32_t *status);
+/* wave_data: min(wave_length, 2000) bytes. wave_length 0: nothing at all happens. */
+KMT_API void KMT_CALL DO_WaveOut(uint32_t *handle, uint16_t wave_length, uint16_t wave_mode,
+                                 const uint8_t *wave_data, int32_t *status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KMTV1_H */

@@ -1,0 +1,23 @@
+# Fails unless the shared library's defined dynamic symbols are exactly the functions
+# declared in the public header.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[ \t][TtDdBbRrWwVvi][ \t][^\n]+" lines "${symbols}")
+set(exported)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[ \t][A-Za-z][ \t]" "" name "${line}")
+  list(APPEND exported ${name})
+endforeach()
+file(READ ${HEADER} header)
+string(REGEX MATCHALL "KMT_CALL [A-Za-z0-9_]+\\(" declared "${header}")
+list(TRANSFORM declared REPLACE "KMT_CALL ([A-Za-z0-9_]+)\\(" "\\1")
+list(SORT exported)
+list(SORT declared)
+if(NOT exported STREQUAL declared)
+  message(FATAL_ERROR "exports differ from the header\nexported: ${exported}\ndeclared: ${declared}")
+endif()
+list(LENGTH declared count)
+message(STATUS "${count} exports, all declared in the header")

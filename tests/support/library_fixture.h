@@ -1,0 +1,53 @@
+// A library instance around a scripted driver, with a device already open and the
+// recordings of the open cleared, so a test sees only its own traffic.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "device/library.h"
+#include "tests/support/scripted_driver.h"
+
+namespace kmt::testing {
+
+class LibraryFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lib = std::make_unique<Library>(std::make_unique<ScriptedDriver>(driver), platform);
+    std::int32_t status = -1;
+    lib->session.init_by_sn(&handle, "KMTC0002TEST01", &status);
+    ASSERT_EQ(status, 0);
+    forget();
+  }
+
+  // Clears what the driver and platform have recorded so far.
+  void forget() {
+    driver.calls.clear();
+    driver.written.clear();
+    driver.writes.clear();
+    driver.reads_made = 0;
+    platform.sleeps.clear();
+  }
+
+  // Scripts the controller's next answer.
+  void respond(const Bytes &payload, std::uint8_t result = 0) {
+    driver.reads.push_back(response_frame(payload, result));
+  }
+
+  // The request frames written since the last forget(), one per write.
+  const std::vector<Bytes> &requests() const { return driver.writes; }
+
+  // Closes the device so that the next exchange fails with status 1.
+  void close_device() {
+    lib->session.close(&handle);
+    forget();
+  }
+
+  ScriptedDriverState driver;
+  RecordingPlatform platform;
+  std::unique_ptr<Library> lib;
+  std::uint32_t handle = 0;
+};
+
+}  // namespace kmt::testing

@@ -1,0 +1,141 @@
+#include "tests/support/scripted_driver.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kmt::testing {
+
+using namespace d2xx;
+
+namespace {
+// The one handle this driver hands out.
+int g_device_tag = 0;
+FT_HANDLE the_handle() {
+  return &g_device_tag;
+}
+}  // namespace
+
+Bytes response_frame(const Bytes &payload, std::uint8_t result) {
+  Bytes frame{result, static_cast<std::uint8_t>(payload.size() & 0xFF),
+              static_cast<std::uint8_t>(payload.size() >> 8)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  unsigned sum = 0;
+  for (std::uint8_t b : frame) sum += b;
+  frame.push_back(static_cast<std::uint8_t>(sum % 256));
+  return frame;
+}
+
+Bytes request_frame(std::uint8_t group, std::uint8_t command, const Bytes &payload,
+                    std::uint16_t prefix) {
+  Bytes frame{static_cast<std::uint8_t>(prefix & 0xFF),
+              static_cast<std::uint8_t>(prefix >> 8),
+              group,
+              command,
+              static_cast<std::uint8_t>(payload.size() & 0xFF),
+              static_cast<std::uint8_t>(payload.size() >> 8)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  unsigned sum = 0;
+  for (std::uint8_t b : frame) sum += b;
+  frame.push_back(static_cast<std::uint8_t>(sum % 256));
+  return frame;
+}
+
+FT_STATUS ScriptedDriver::record(const std::string &call, const std::string &name) {
+  s_.calls.push_back(call);
+  auto it = s_.failures.find(name);
+  return it == s_.failures.end() ? FT_OK : it->second;
+}
+
+FT_STATUS ScriptedDriver::ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+  if (flags == FT_LIST_NUMBER_ONLY) {
+    FT_STATUS status = record("ListDevices count", "ListDevices count");
+    if (status == FT_OK) *static_cast<DWORD *>(arg1) = static_cast<DWORD>(s_.serials.size());
+    return status;
+  }
+  auto index = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(arg1));
+  FT_STATUS status = record("ListDevices " + std::to_string(index), "ListDevices index");
+  if (status != FT_OK) return status;
+  auto specific = s_.failures.find("ListDevices " + std::to_string(index));
+  if (specific != s_.failures.end()) return specific->second;
+  if (index >= s_.serials.size()) return FT_DEVICE_NOT_FOUND;
+  // Like the vendor driver: the string and its NUL, into a 64-byte buffer.
+  const std::string &serial = s_.serials[index];
+  std::size_t n = std::min<std::size_t>(serial.size(), 63);
+  std::memcpy(arg2, serial.data(), n);
+  static_cast<char *>(arg2)[n] = '\0';
+  return FT_OK;
+}
+
+FT_STATUS ScriptedDriver::OpenEx(PVOID arg, DWORD, FT_HANDLE *handle) {
+  std::string serial = static_cast<const char *>(arg);
+  FT_STATUS status = record("OpenEx " + serial, "OpenEx");
+  if (status != FT_OK) return status;
+  if (std::find(s_.serials.begin(), s_.serials.end(), serial) == s_.serials.end()) {
+    return FT_DEVICE_NOT_FOUND;
+  }
+  s_.open = true;
+  *handle = the_handle();
+  return FT_OK;
+}
+
+FT_STATUS ScriptedDriver::Close(FT_HANDLE) {
+  s_.open = false;
+  return record("Close", "Close");
+}
+
+FT_STATUS ScriptedDriver::ResetDevice(FT_HANDLE) {
+  return record("ResetDevice", "ResetDevice");
+}
+
+FT_STATUS ScriptedDriver::Purge(FT_HANDLE, ULONG mask) {
+  return record("Purge " + std::to_string(mask), "Purge " + std::to_string(mask));
+}
+
+FT_STATUS ScriptedDriver::SetBaudRate(FT_HANDLE, ULONG baud) {
+  return record("SetBaudRate " + std::to_string(baud), "SetBaudRate");
+}
+
+FT_STATUS ScriptedDriver::SetDataCharacteristics(FT_HANDLE, UCHAR bits, UCHAR stop, UCHAR parity) {
+  return record("SetDataCharacteristics " + std::to_string(bits) + " " + std::to_string(stop) +
+                    " " + std::to_string(parity),
+                "SetDataCharacteristics");
+}
+
+FT_STATUS ScriptedDriver::SetFlowControl(FT_HANDLE, USHORT flow, UCHAR xon, UCHAR xoff) {
+  return record("SetFlowControl " + std::to_string(flow) + " " + std::to_string(xon) + " " +
+                    std::to_string(xoff),
+                "SetFlowControl");
+}
+
+FT_STATUS ScriptedDriver::SetTimeouts(FT_HANDLE, ULONG read_ms, ULONG write_ms) {
+  return record("SetTimeouts " + std::to_string(read_ms) + " " + std::to_string(write_ms),
+                "SetTimeouts");
+}
+
+FT_STATUS ScriptedDriver::Write(FT_HANDLE, LPVOID buffer, DWORD n, LPDWORD written) {
+  FT_STATUS status = record("Write " + std::to_string(n), "Write");
+  *written = 0;
+  if (status != FT_OK) return status;
+  const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+  s_.writes.emplace_back(bytes, bytes + n);
+  s_.written.insert(s_.written.end(), bytes, bytes + n);
+  *written = n;
+  return FT_OK;
+}
+
+FT_STATUS ScriptedDriver::Read(FT_HANDLE, LPVOID buffer, DWORD n, LPDWORD read) {
+  ++s_.reads_made;
+  FT_STATUS status = record("Read " + std::to_string(n), "Read");
+  *read = 0;
+  if (status != FT_OK) return status;
+  if (s_.reads.empty()) return FT_OK;
+  Bytes &chunk = s_.reads.front();
+  std::size_t take = std::min<std::size_t>(chunk.size(), n);
+  std::memcpy(buffer, chunk.data(), take);
+  chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(take));
+  if (chunk.empty()) s_.reads.pop_front();
+  *read = static_cast<DWORD>(s_.claim_read_count >= 0 ? s_.claim_read_count : take);
+  return FT_OK;
+}
+
+}  // namespace kmt::testing
