@@ -1,0 +1,32 @@
+// Runs the fuzz target over files or folders of inputs, for builds without libFuzzer:
+// the regression corpus runs this way in every test run.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
+
+int main(int argc, char **argv) {
+  std::size_t runs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::vector<std::filesystem::path> files;
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto &entry : std::filesystem::directory_iterator(argv[i])) {
+        files.push_back(entry.path());
+      }
+    } else {
+      files.emplace_back(argv[i]);
+    }
+    for (const auto &file : files) {
+      std::ifstream in(file, std::ios::binary);
+      std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      ++runs;
+    }
+  }
+  std::printf("%zu inputs run\n", runs);
+  return 0;
+}
