@@ -1,44 +1,85 @@
-#include "device/functions.h"
+// 1-Wire master: command group 19, commands 8 to 13. Bus timing and the ROM search's
+// progress live in the controller; each call carries one operation's bytes.
+#include <algorithm>
+#include <cstring>
 
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include "device/functions.h"
+#include "protocol/bytes.h"
 
 namespace kmt::device {
+namespace {
+
+constexpr std::uint8_t kGroup = 19;
+
+enum : std::uint8_t {
+  kInit = 8,
+  kRead = 9,
+  kWrite = 10,
+  kWriteSome = 11,
+  kSearchRom = 12,
+  kReadSome = 13,
+};
+
+constexpr std::uint16_t kBlockLimit = 64;
+// The bus's Search ROM command code, the only search the controller is asked for.
+constexpr std::uint8_t kSearchRomCode = 0xF0;
+constexpr std::size_t kRomSize = 8;
+// The search result follows the ROM code after one byte nothing takes.
+constexpr std::size_t kSearchResultAt = 9;
+
+void exchange_for_byte(Library &lib, uint32_t *handle, std::uint8_t command, std::uint8_t *out,
+                       int32_t *status) {
+  lib.exchange(handle, kGroup, command, 0, status);
+  if (*status != kStatusOk) return;
+  *out = lib.payload()[0];
+}
+
+}  // namespace
 
 void WR1_Init(Library &lib, uint32_t *handle, uint8_t *reply, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload_length = 0;
+  exchange_for_byte(lib, handle, kInit, reply, status);
 }
 
 void WR1_Read(Library &lib, uint32_t *handle, uint8_t *value, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload_length = 0;
+  exchange_for_byte(lib, handle, kRead, value, status);
 }
 
 void WR1_Write(Library &lib, uint32_t *handle, uint8_t value, uint8_t *reply, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload()[0] = value;
+  lib.payload_length = 1;
+  exchange_for_byte(lib, handle, kWrite, reply, status);
 }
 
 void WR1_WriteSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  // The payload length is the count: the request carries no count of its own.
+  const std::uint16_t n = std::min(count, kBlockLimit);
+  if (n > 0) std::memcpy(lib.payload(), data, n);
+  lib.payload_length = n;
+  lib.exchange(handle, kGroup, kWriteSome, 0, status);
+  if (*status != kStatusOk) return;
+  if (n > 0) std::memcpy(data, lib.payload(), n);
 }
 
 void WR1_SearchRom(Library &lib, uint32_t *handle, uint8_t *search_result, uint8_t *rom,
                    int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload()[0] = kSearchRomCode;
+  lib.payload_length = 1;
+  lib.exchange(handle, kGroup, kSearchRom, 0, status);
+  if (*status != kStatusOk) return;
+  *search_result = lib.payload()[kSearchResultAt];
+  std::memcpy(rom, lib.payload(), kRomSize);
 }
 
 void WR1_ReadSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  const std::uint16_t n = std::min(count, kBlockLimit);
+  lib.payload()[0] = low_byte(n);
+  lib.payload()[1] = high_byte(n);
+  lib.payload_length = 2;
+  lib.exchange(handle, kGroup, kReadSome, 0, status);
+  if (*status != kStatusOk) return;
+  if (n > 0) std::memcpy(data, lib.payload(), n);
 }
 
 }  // namespace kmt::device

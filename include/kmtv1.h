@@ -140,10 +140,13 @@ KMT_API void KMT_CALL I2C_Write(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_b
                                 int32_t *status);
 KMT_API void KMT_CALL I2C_Read(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte,
                                int32_t *status);
+/* clock_selector 1..5 sends the clock codes 3, 9, 34, 76, 159; any other selector 0. */
 KMT_API void KMT_CALL I2C_SetTimeClock(uint32_t *handle, uint8_t clock_selector, int32_t *status);
+/* Sends the byte setting points to; setting is only read. */
 KMT_API void KMT_CALL SPI_Init(uint32_t *handle, const uint8_t *setting, int32_t *status);
 KMT_API void KMT_CALL SPI_Byte(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte,
                                int32_t *status);
+/* clock_selector 1..7 sends the clock codes 1, 2, 5, 9, 21, 46, 246; any other selector 0. */
 KMT_API void KMT_CALL SPI_SetTimeClock(uint32_t *handle, uint8_t clock_selector, int32_t *status);
 KMT_API void KMT_CALL SPI_Bit(uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
 
@@ -154,8 +157,11 @@ KMT_API void KMT_CALL UART_Init(uint32_t *handle, uint16_t config_word, uint8_t 
 KMT_API void KMT_CALL UART_Interrupt(uint32_t *handle, uint8_t interrupt_setting, int32_t *status);
 KMT_API void KMT_CALL UART_Close(uint32_t *handle, int32_t *status);
 KMT_API void KMT_CALL UART_SetTimeOut(uint32_t *handle, uint16_t time_out, int32_t *status);
-/* count: in, bytes wanted (limited to 64 in place); out, bytes delivered.
- * data: 64 bytes. */
+/* count: in, bytes wanted (limited to 64 in place, and left limited even when the
+ * exchange fails); out, bytes delivered = response length - 2 (a response longer than
+ * 66 bytes is taken as 66). data: 64 bytes. trailer_byte1/2: the response's last two
+ * bytes. A response shorter than 2 bytes delivers nothing: count becomes 0 and data and
+ * both trailer bytes keep their values. */
 KMT_API void KMT_CALL UART_Read(uint32_t *handle, uint16_t *count, uint8_t *data,
                                 uint8_t *trailer_byte1, uint8_t *trailer_byte2, int32_t *status);
 /* Sends min(count, 64) bytes of data. */
@@ -170,7 +176,7 @@ KMT_API void KMT_CALL WR1_Write(uint32_t *handle, uint8_t value, uint8_t *reply,
 /* data: min(count, 64) bytes, sent and then replaced by the controller's answer. */
 KMT_API void KMT_CALL WR1_WriteSome(uint32_t *handle, uint16_t count, uint8_t *data,
                                     int32_t *status);
-/* rom: 8 bytes. */
+/* search_result: response byte 9. rom: 8 bytes, response bytes 0..7. */
 KMT_API void KMT_CALL WR1_SearchRom(uint32_t *handle, uint8_t *search_result, uint8_t *rom,
                                     int32_t *status);
 /* data: min(count, 64) bytes. */
@@ -179,14 +185,20 @@ KMT_API void KMT_CALL WR1_ReadSome(uint32_t *handle, uint16_t count, uint8_t *da
 
 /* ---- Generator, pulse counter and shift-register expansion ------------------------- */
 
+/* value1 and value2 are limited to 6..10000 and value2 is sent minus one; value3 is
+ * limited to 0..1000. */
 KMT_API void KMT_CALL Gen_Generate(uint32_t *handle, uint16_t value1, uint16_t value2,
                                    uint16_t value3, int32_t *status);
 KMT_API void KMT_CALL exp1_Init(uint32_t *handle, int32_t *status);
 /* Shifts out min(count, 64) bytes of data. */
 KMT_API void KMT_CALL hc595_Write(uint32_t *handle, uint8_t count, const uint8_t *data,
                                   int32_t *status);
-/* count: limited to 64 in place. data: 64 bytes. */
+/* count: limited to 64 in place (left limited even when the exchange fails), never
+ * changed afterwards. data: 64 bytes; exactly count bytes are written. Bytes the
+ * response did not carry (a response shorter than count) are written as 0. */
 KMT_API void KMT_CALL hc165_Read(uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status);
+/* selector 0..17 chooses one of the controller's counting windows; 18 and above send
+ * the window constants 0. pulse_count: the controller's 16-bit result. */
 KMT_API void KMT_CALL CountImp(uint32_t *handle, uint16_t selector, uint16_t *pulse_count,
                                int32_t *status);
 
