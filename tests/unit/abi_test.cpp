@@ -1,0 +1,124 @@
+// The exported C functions in-process, against a scripted driver: the string
+// boundary, null pointers, and that every call reaches the process-wide instance.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kmtv1.h"
+#include "library/abi.h"
+#include "tests/support/scripted_driver.h"
+
+namespace kmt::testing {
+namespace {
+
+class Abi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    abi::replace_instance(
+        std::make_unique<Library>(std::make_unique<ScriptedDriver>(driver), platform));
+  }
+  void TearDown() override { abi::replace_instance(nullptr); }
+  ScriptedDriverState driver;
+  RecordingPlatform platform;
+};
+
+TEST_F(Abi, DiscoveryStringsCrossAsNulTerminatedText) {
+  std::string long_serial = "KMTC0002" + std::string(40, 'S');
+  driver.serials = {"KMTC0002A1B2", long_serial};
+  std::int32_t count = -1, status = -1;
+  KMT_CreateListDevs("kmtcv1", &count, &status);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(status, 0);
+
+  struct Row {
+    std::int32_t index;
+    const char *type, *serial;
+  } rows[] = {
+      {0, "KMTC0002", "A1B2"},
+      {1, "KMTC0002", "SSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSSS"},
+      {2, "", ""},
+      {-7, "", ""},
+      {4096, "", ""},
+  };
+  for (const Row &row : rows) {
+    char type[KMT_STRING_SIZE + 1], serial[KMT_STRING_SIZE + 1];
+    std::memset(type, 'G', sizeof type);
+    std::memset(serial, 'G', sizeof serial);
+    KMT_GetTypeAndSNbyIndex(row.index, type, serial, &status);
+    EXPECT_STREQ(type, row.type) << row.index;
+    EXPECT_STREQ(serial, row.serial) << row.index;
+    EXPECT_EQ(type[KMT_STRING_SIZE], 'G') << "guard byte after the 256-byte buffer";
+    EXPECT_EQ(serial[KMT_STRING_SIZE], 'G');
+  }
+}
+
+TEST_F(Abi, NullTypeNameIsTheEmptyNameAndNullSerialOpensNothing) {
+  std::int32_t count = -1, status = -1;
+  KMT_CreateListDevs(nullptr, &count, &status);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(status, 3);
+  std::uint32_t handle = 0;
+  KMT_InitBySN(&handle, nullptr, &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(driver.calls.back(), "OpenEx ");
+}
+
+TEST_F(Abi, NullPointersMakeCallsReturnWithoutEffect) {
+  std::uint32_t handle = 0;
+  std::int32_t status = 77;
+  KMT_InitBySN(&handle, "KMTC0002TEST01", &status);
+  ASSERT_EQ(status, 0);
+  driver.calls.clear();
+  std::vector<std::uint8_t> buffer(KMT_PAYLOAD_SIZE);
+  std::uint16_t length = 0;
+  status = 77;
+  KMT_SendComm(&handle, 0x10, 1, 0, 0, buffer.data(), &length, nullptr);
+  KMT_SendComm(&handle, 0x10, 1, 0, 0, nullptr, &length, &status);
+  KMT_SendComm(nullptr, 0x10, 1, 0, 0, buffer.data(), &length, &status);
+  KMT_CreateListDevs("KMTCV1", nullptr, &status);
+  KMT_GetTypeAndSNbyIndex(0, nullptr, nullptr, &status);
+  KMT_Close(nullptr, 0);
+  KMT_GetDriverVersion(nullptr, nullptr, nullptr);
+  SYS_GetDriverType(nullptr);
+  DIO_ReadPort(&handle, 0, nullptr, &status);
+  EXPECT_EQ(status, 77);
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+TEST_F(Abi, RawExchangeThroughTheExport) {
+  std::uint32_t handle = 0;
+  std::int32_t status = -1;
+  KMT_InitBySN(&handle, "KMTC0002TEST01", &status);
+  ASSERT_EQ(status, 0);
+  driver.writes.clear();
+  driver.reads.push_back(response_frame({1, 0, 2, 0, 3, 0, 4, 0}));
+  std::vector<std::uint8_t> buffer(KMT_PAYLOAD_SIZE, 0);
+  std::uint16_t length = 0;
+  KMT_SendComm(&handle, 0x0010, 1, 0, 0, buffer.data(), &length, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(length, 8);
+  EXPECT_THAT(driver.writes.at(0), ::testing::ElementsAreArray(request_frame(1, 0, {})));
+  EXPECT_THAT(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 8),
+              ::testing::ElementsAre(1, 0, 2, 0, 3, 0, 4, 0));
+  KMT_Close(&handle, 12345);
+  KMT_SendComm(&handle, 0x0010, 1, 0, 0, buffer.data(), &length, &status);
+  EXPECT_EQ(status, 1);
+}
+
+TEST_F(Abi, VersionAndDriverTypeNeedNoDevice) {
+  std::int32_t major = 0, minor = 9, build = 0;
+  KMT_GetDriverVersion(&major, &minor, &build);
+  EXPECT_EQ(major, 1);
+  EXPECT_EQ(minor, 0);
+  EXPECT_EQ(build, 43);
+  std::uint16_t type = 0;
+  SYS_GetDriverType(&type);
+  EXPECT_EQ(type, 1);
+  EXPECT_TRUE(driver.calls.empty());
+}
+
+}  // namespace
+}  // namespace kmt::testing
