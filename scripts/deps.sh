@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, if missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-dev clang-format libgtest-dev libgmock-dev
-          libcli11-dev python3)
+          libcli11-dev libbenchmark-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
