@@ -1,8 +1,52 @@
-#include "device/functions.h"
+#include <algorithm>
+#include <cstring>
 
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include "device/analog_io.h"
+#include "device/functions.h"
+#include "protocol/bytes.h"
 
 namespace kmt::device {
+
+namespace {
+
+constexpr std::uint8_t kGroupBlock = 20;
+constexpr std::uint8_t kGroupWave = 200;
+constexpr std::uint16_t kMaxBlockSamples = 2000;
+constexpr std::uint16_t kMaxScanSamples = 4000;
+constexpr std::uint16_t kMaxWaveLength = 2000;
+constexpr std::uint16_t kMaxTiming = 3000;
+constexpr std::uint16_t kMinAuxWord1 = 10;
+constexpr std::uint16_t kTimingOffset = 6;
+constexpr std::uint16_t kWaveMode = 7;
+constexpr std::size_t kBlockTrailer = 5;
+// The threshold's scale differs from CountsToVolts: 1024 counts per 5 V.
+constexpr double kThresholdCountsPer5V = 1024.0;
+
+void put_word(std::uint8_t *p, std::uint16_t word) {
+  p[0] = low_byte(word);
+  p[1] = high_byte(word);
+}
+
+// The timing fields shared by the block and scan requests, with their clamps.
+struct Timing {
+  std::uint16_t sample_delay;  // clamped, before the offset
+  std::uint16_t aux_word1;
+  std::uint16_t aux_word2;  // clamped, before the offset
+};
+
+Timing clamp_timing(std::uint16_t sample_delay, std::uint16_t aux_word1, std::uint16_t aux_word2) {
+  return Timing{std::min(sample_delay, kMaxTiming),
+                std::max(std::min(aux_word1, kMaxTiming), kMinAuxWord1),
+                std::min(aux_word2, kMaxTiming)};
+}
+
+// The response length as far as the payload buffer reaches; the exchange never
+// announces more, this only keeps every index below inside the buffer regardless.
+std::size_t response_length(const Library &lib) {
+  return std::min<std::size_t>(lib.payload_length, Session::kPayloadSize);
+}
+
+}  // namespace
 
 void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
              uint8_t channel_enable3, uint8_t channel_enable4, uint8_t aux_byte1, uint8_t aux_byte2,
@@ -10,25 +54,104 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
              double threshold, uint8_t *trailer_byte, uint32_t *trailer_value, uint16_t *samples1,
              uint16_t *samples2, uint16_t *samples3, uint16_t *samples4, int32_t *channel_count,
              double *duration, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  const std::int32_t channels =
+      channel_enable1 + channel_enable2 + channel_enable3 + channel_enable4;
+  *status = kStatusOk;
+  *channel_count = channels;
+  *duration = 0.0;
+  if (channels < 1) return;
+
+  const std::uint16_t samples = std::min(sample_count, kMaxBlockSamples);
+  const Timing timing = clamp_timing(sample_delay, aux_word1, aux_word2);
+  const std::uint16_t delay_sent = timing.sample_delay + kTimingOffset;
+
+  std::uint8_t *p = lib.payload();
+  p[0] = channel_enable1;
+  p[1] = channel_enable2;
+  p[2] = channel_enable3;
+  p[3] = channel_enable4;
+  put_word(p + 4, delay_sent);
+  put_word(p + 6, samples);
+  put_word(p + 8, VoltsToCode(threshold, kThresholdCountsPer5V));
+  put_word(p + 10, timing.aux_word1);
+  p[12] = aux_byte1;
+  p[13] = aux_byte2;
+  put_word(p + 14, timing.aux_word2 + kTimingOffset);
+  lib.payload_length = 16;
+  lib.exchange(handle, kGroupBlock, 0, 1, status);
+  if (*status != kStatusOk) return;
+
+  const std::size_t length = response_length(lib);
+  // A response too short for its trailer is malformed: it counts as a bad response,
+  // with every output that comes from the response left as it was.
+  if (length < kBlockTrailer) {
+    *status = kStatusBadResponse;
+    return;
+  }
+
+  // One sampling interval in microseconds, times the intervals, plus the block's
+  // fixed 4 us, in seconds; evaluated left to right in double precision.
+  *duration = ((channels * 108.7663 + 19.2327 + delay_sent) * samples + 4) / 1000000;
+
+  const std::uint8_t *trailer = p + length - kBlockTrailer;
+  *trailer_byte = trailer[0];
+  *trailer_value = MakeLong(MakeWord(trailer[1], trailer[2]), MakeWord(trailer[3], trailer[4]));
+
+  if (channels > 4) return;  // an enable byte above 1: positions mean nothing here
+  uint16_t *const arrays[4] = {samples1, samples2, samples3, samples4};
+  // At most 4 words x 2001 groups = 16008 bytes: always inside the payload buffer.
+  for (std::size_t i = 0; i <= samples; ++i) {
+    for (std::int32_t k = 0; k < channels; ++k) {
+      const std::size_t at = 2 * (static_cast<std::size_t>(channels) * i + k);
+      arrays[k][i] = MakeWord(p[at], p[at + 1]);
+    }
+  }
 }
 
 void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
                   uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2,
                   uint16_t sample_count, uint8_t *trailer_byte, uint8_t *port_samples,
                   double *sample_period, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  const std::uint16_t samples = std::min(sample_count, kMaxScanSamples);
+  const Timing timing = clamp_timing(sample_delay, aux_word1, aux_word2);
+
+  // Time per sample in seconds: 19.996 us plus the delay per sample, plus 7.236 us per
+  // block spread over the samples. With no interval at all the block is taken as one
+  // interval long, so the period stays finite and nothing divides by zero.
+  const double intervals = samples == 0 ? 1.0 : samples;
+  *sample_period = ((timing.sample_delay + 19.996) * intervals + 7.236) / intervals * 0.000001;
+
+  std::uint8_t *p = lib.payload();
+  put_word(p + 0, timing.sample_delay + kTimingOffset);
+  put_word(p + 2, samples);
+  put_word(p + 4, timing.aux_word1);
+  p[6] = aux_byte1;
+  p[7] = aux_byte2;
+  put_word(p + 8, timing.aux_word2 + kTimingOffset);
+  lib.payload_length = 10;
+  lib.exchange(handle, kGroupBlock, 1, 1, status);
+  if (*status != kStatusOk) return;
+
+  const std::size_t length = response_length(lib);
+  // An empty response has no last byte: a bad response, outputs left as they were.
+  if (length == 0) {
+    *status = kStatusBadResponse;
+    return;
+  }
+  *trailer_byte = p[length - 1];
+  std::memcpy(port_samples, p, static_cast<std::size_t>(samples) + 1);
 }
 
-void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t wave_mode,
+void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t /*wave_mode*/,
                 const uint8_t *wave_data, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  if (wave_length == 0) return;
+  // The controller knows one wave mode; whatever the caller asks for, 7 is sent.
+  std::uint8_t *p = lib.payload();
+  put_word(p, kWaveMode);
+  const std::uint16_t length = std::min(wave_length, kMaxWaveLength);
+  std::memcpy(p + 2, wave_data, length);
+  lib.payload_length = length + 2;
+  lib.exchange(handle, kGroupWave, 0, 0, status);
 }
 
 }  // namespace kmt::device

@@ -1,8 +1,20 @@
-#include "device/functions.h"
+#include <cstring>
 
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include "device/functions.h"
+#include "protocol/bytes.h"
 
 namespace kmt::device {
+
+namespace {
+
+constexpr std::uint8_t kGroupIdentity = 1;
+constexpr std::uint8_t kGroupSystem = 19;
+constexpr std::size_t kUserSnSize = 16;
+constexpr std::size_t kUserAreaHalf = 64;
+// The user area halves need the controller's non-volatile memory; it is given 1 ms.
+constexpr std::int32_t kUserAreaDelayMs = 1;
+
+}  // namespace
 
 void SYS_GetDriverType(uint16_t *driver_type) {
   *driver_type = 1;
@@ -10,45 +22,63 @@ void SYS_GetDriverType(uint16_t *driver_type) {
 
 void SYS_GetFirmWare(Library &lib, uint32_t *handle, uint16_t *firmware1, uint16_t *firmware2,
                      uint16_t *firmware3, uint16_t *firmware4, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload_length = 0;
+  lib.exchange(handle, kGroupIdentity, 0, 0, status);
+  if (*status != kStatusOk) return;
+  const std::uint8_t *p = lib.payload();
+  *firmware1 = MakeWord(p[0], p[1]);
+  *firmware2 = MakeWord(p[2], p[3]);
+  *firmware3 = MakeWord(p[4], p[5]);
+  *firmware4 = MakeWord(p[6], p[7]);
 }
 
 void SYS_WriteUserSN(Library &lib, uint32_t *handle, const uint8_t *user_sn, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  std::memcpy(lib.payload(), user_sn, kUserSnSize);
+  lib.payload_length = kUserSnSize;
+  lib.exchange(handle, kGroupSystem, 0, 0, status);
 }
 
 void SYS_ReadUserSN(Library &lib, uint32_t *handle, uint8_t *user_sn, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload_length = 0;
+  lib.exchange(handle, kGroupSystem, 1, 0, status);
+  if (*status != kStatusOk) return;
+  std::memcpy(user_sn, lib.payload(), kUserSnSize);
 }
 
 void SYS_WriteUserArea(Library &lib, uint32_t *handle, const uint8_t *user_area, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  std::memcpy(lib.payload(), user_area, kUserAreaHalf);
+  lib.payload_length = kUserAreaHalf;
+  lib.exchange(handle, kGroupSystem, 2, kUserAreaDelayMs, status);
+  if (*status != kStatusOk) return;
+  // The first response has overwritten the buffer: refill from the caller's block.
+  std::memcpy(lib.payload(), user_area + kUserAreaHalf, kUserAreaHalf);
+  lib.payload_length = kUserAreaHalf;
+  lib.exchange(handle, kGroupSystem, 3, kUserAreaDelayMs, status);
 }
 
 void SYS_ReadUserArea(Library &lib, uint32_t *handle, uint8_t *user_area, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload_length = 0;
+  lib.exchange(handle, kGroupSystem, 4, kUserAreaDelayMs, status);
+  if (*status != kStatusOk) return;
+  std::memcpy(user_area, lib.payload(), kUserAreaHalf);
+  lib.payload_length = 0;
+  lib.exchange(handle, kGroupSystem, 5, kUserAreaDelayMs, status);
+  if (*status != kStatusOk) return;
+  std::memcpy(user_area + kUserAreaHalf, lib.payload(), kUserAreaHalf);
 }
 
 void WatchDog(Library &lib, uint32_t *handle, uint8_t value, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload()[0] = value;
+  lib.payload_length = 1;
+  lib.exchange(handle, kGroupSystem, 6, 0, status);
 }
 
 void SYS_ReadCount(Library &lib, uint32_t *handle, uint32_t *count, int32_t *status) {
-  // Not built yet.
-  *status = kStatusNotOpen;
-  (void)lib;
+  lib.payload_length = 0;
+  lib.exchange(handle, kGroupSystem, 7, 0, status);
+  if (*status != kStatusOk) return;
+  const std::uint8_t *p = lib.payload();
+  *count = MakeLong(MakeWord(p[0], p[1]), MakeWord(p[2], p[3]));
 }
 
 }  // namespace kmt::device

@@ -92,13 +92,16 @@ KMT_API void KMT_CALL KMT_GetDriverVersion(int32_t *major, int32_t *minor, int32
 
 /* ---- System and identity ------------------------------------------------------ */
 
+/* Values cross unchanged; reads leave their outputs untouched unless status is 0.
+ * SYS_GetDriverType stores 1 and needs no open device. */
 KMT_API void KMT_CALL SYS_GetDriverType(uint16_t *driver_type);
 KMT_API void KMT_CALL SYS_GetFirmWare(uint32_t *handle, uint16_t *firmware1, uint16_t *firmware2,
                                       uint16_t *firmware3, uint16_t *firmware4, int32_t *status);
 /* user_sn: 16 bytes. */
 KMT_API void KMT_CALL SYS_WriteUserSN(uint32_t *handle, const uint8_t *user_sn, int32_t *status);
 KMT_API void KMT_CALL SYS_ReadUserSN(uint32_t *handle, uint8_t *user_sn, int32_t *status);
-/* user_area: 128 bytes. */
+/* user_area: 128 bytes, sent and read as two 64-byte halves. Writing stops after a
+ * failed first half. Reading: a failed second half keeps the first 64 bytes stored. */
 KMT_API void KMT_CALL SYS_WriteUserArea(uint32_t *handle, const uint8_t *user_area,
                                         int32_t *status);
 KMT_API void KMT_CALL SYS_ReadUserArea(uint32_t *handle, uint8_t *user_area, int32_t *status);
@@ -106,6 +109,8 @@ KMT_API void KMT_CALL WatchDog(uint32_t *handle, uint8_t value, int32_t *status)
 KMT_API void KMT_CALL SYS_ReadCount(uint32_t *handle, uint32_t *count, int32_t *status);
 
 /* ---- Digital I/O ---------------------------------------------------------------- */
+/* Lines 0..11, ports 0..1, modes 0..2: larger numbers are clamped to the top of their
+ * range and sent, never refused. */
 
 KMT_API void KMT_CALL DIO_SetBitMode(uint32_t *handle, uint8_t bit, uint8_t mode, int32_t *status);
 KMT_API void KMT_CALL DIO_WriteBit(uint32_t *handle, uint8_t bit, uint8_t value, int32_t *status);
@@ -113,11 +118,18 @@ KMT_API void KMT_CALL DIO_ReadPort(uint32_t *handle, uint8_t port, uint8_t *valu
 KMT_API void KMT_CALL DIO_WritePort(uint32_t *handle, uint8_t port, uint8_t value, int32_t *status);
 KMT_API void KMT_CALL DIO_SetPortMode(uint32_t *handle, uint8_t port, uint8_t mode,
                                       int32_t *status);
-/* line_codes, line_values: 16 bytes each; entries 0..11 are used. */
+/* line_codes, line_values: 16 bytes each; entries 0..11 are used. Per line, code 0
+ * drives 0x00, code 1 drives 0xFF, code 2 sends line_values[i] flagged as a value; any
+ * other code is treated as code 0. */
 KMT_API void KMT_CALL DIO_WriteMask(uint32_t *handle, const uint8_t *line_codes,
                                     const uint8_t *line_values, int32_t *status);
 
 /* ---- Analog I/O ----------------------------------------------------------------- */
+/* Inputs: volts = count / 1023 * 5 (counts above 1023 are passed on, not capped).
+ * Outputs: code = volts / 5 * 10000 rounded to nearest, halves to even, low 16 bits of
+ * the 64-bit result. Both in binary64 throughout, independent of the host's rounding
+ * mode. NaN sends code 0; +inf and values beyond the 64-bit range saturate to
+ * INT64_MAX (code 0xFFFF), -inf and below to INT64_MIN (code 0x0000). */
 
 KMT_API void KMT_CALL AI_SimpleRead(uint32_t *handle, double *volts1, double *volts2,
                                     double *volts3, double *volts4, int32_t *status);
@@ -127,6 +139,8 @@ KMT_API void KMT_CALL AI_SimpleReadTimer(uint32_t *handle, double *volts1, doubl
 KMT_API void KMT_CALL AI_ReadCh4(uint32_t *handle, uint8_t channel, double *volts, int32_t *status);
 KMT_API void KMT_CALL AI_ReadCh4Timer(uint32_t *handle, uint8_t channel, double *volts,
                                       uint32_t *timer, int32_t *status);
+/* channel: output 0 or 1. Any other channel sends nothing and stores status 4
+ * (KMT_STATUS_OUT_OF_RANGE), also with no device open. */
 KMT_API void KMT_CALL AO_SimpleWrite(uint32_t *handle, uint8_t channel, double volts,
                                      int32_t *status);
 KMT_API void KMT_CALL AO_SetDACDivider(uint32_t *handle, uint16_t divider, int32_t *status);
@@ -205,7 +219,11 @@ KMT_API void KMT_CALL CountImp(uint32_t *handle, uint16_t selector, uint16_t *pu
 /* ---- Block acquisition and waveform output ------------------------------------------ */
 
 /* samples1..samples4: min(sample_count, 2000) + 1 words each, for the first
- * channel_count arrays only (the others are not touched and may be null). */
+ * channel_count arrays only (the others are not touched and may be null).
+ * threshold: 1024 counts per 5 V, rounded and cut to 16 bits as the analog outputs'
+ * code (NaN 0, infinities saturated). status, channel_count and duration (0.0) are
+ * written first. A response shorter than its 5-byte trailer gives status 2 with
+ * duration 0.0 and trailer and samples untouched. */
 KMT_API void KMT_CALL AI_Read(uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
                               uint8_t channel_enable3, uint8_t channel_enable4, uint8_t aux_byte1,
                               uint8_t aux_byte2, uint16_t sample_delay, uint16_t aux_word1,
@@ -213,7 +231,9 @@ KMT_API void KMT_CALL AI_Read(uint32_t *handle, uint8_t channel_enable1, uint8_t
                               uint8_t *trailer_byte, uint32_t *trailer_value, uint16_t *samples1,
                               uint16_t *samples2, uint16_t *samples3, uint16_t *samples4,
                               int32_t *channel_count, double *duration, int32_t *status);
-/* port_samples: min(sample_count, 4000) + 1 bytes. */
+/* port_samples: min(sample_count, 4000) + 1 bytes. sample_period is written before
+ * the exchange; for sample_count 0 it is that of one interval ((delay + 27.232) us).
+ * An empty response gives status 2 with trailer_byte and port_samples untouched. */
 KMT_API void KMT_CALL DIO_ScanPort(uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
                                    uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2,
                                    uint16_t sample_count, uint8_t *trailer_byte,
