@@ -1,5 +1,5 @@
 // The simulated controller driver as C++ objects, for tests that build one directly:
-// reach its controllers and clock, inspect the link, and inject faults.
+// reach its controllers and clock, look at the link, and inject faults.
 //
 // Single-threaded like the library: no call may overlap another on the same driver.
 #pragma once
