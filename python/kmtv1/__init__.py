@@ -28,13 +28,15 @@ from ._controller import (
     list_controllers,
     version,
 )
+from ._controller import _lock as lock
 from ._native import PAYLOAD_SIZE, PROTOTYPES, STRING_SIZE, LibraryNotFoundError
 
 __all__ = [
     "Acquisition", "Controller", "ControllerInfo", "KmtError", "LibraryNotFoundError",
     "PAYLOAD_SIZE", "PROTOTYPES", "PortScan", "RomSearch", "STATUS_BAD_RESPONSE",
     "STATUS_NOT_OPEN", "STATUS_OK", "STATUS_OUT_OF_RANGE", "STATUS_UNKNOWN_TYPE",
-    "STRING_SIZE", "UartData", "driver_type", "lib", "library", "list_controllers", "version",
+    "STRING_SIZE", "UartData", "driver_type", "lib", "library", "list_controllers", "lock",
+    "version",
 ]
 
 

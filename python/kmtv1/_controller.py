@@ -40,6 +40,9 @@ class KmtError(Exception):
         super().__init__("%s failed with status %d: %s" % (function, status, text))
 
 
+KmtError.__module__ = "kmtv1"  # tracebacks name it as users import it
+
+
 # The library serves one calling thread at a time and ctypes releases the GIL during
 # a call, so every call made through this module is serialised here.
 _lock = threading.RLock()

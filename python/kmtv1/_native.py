@@ -32,6 +32,9 @@ class LibraryNotFoundError(OSError):
         super().__init__("libkmtv1 could not be loaded; tried:\n" + lines)
 
 
+LibraryNotFoundError.__module__ = "kmtv1"
+
+
 def _library_names():
     """File names of the shared library on this platform (versioned name first)."""
     if os.name == "nt":
