@@ -131,7 +131,7 @@ FT_STATUS ScriptedDriver::Read(FT_HANDLE, LPVOID buffer, DWORD n, LPDWORD read) 
   if (s_.reads.empty()) return FT_OK;
   Bytes &chunk = s_.reads.front();
   std::size_t take = std::min<std::size_t>(chunk.size(), n);
-  std::memcpy(buffer, chunk.data(), take);
+  if (take > 0) std::memcpy(buffer, chunk.data(), take);
   chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(take));
   if (chunk.empty()) s_.reads.pop_front();
   *read = static_cast<DWORD>(s_.claim_read_count >= 0 ? s_.claim_read_count : take);
