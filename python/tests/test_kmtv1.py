@@ -14,6 +14,8 @@ import unittest
 from unittest import mock
 
 os.environ.setdefault("KMT_DRIVER", "sim:clock=virtual")
+# The package of this tree, whatever else is installed.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
 import kmtv1  # noqa: E402  (the driver choice above must come first)
 from kmtv1 import _native  # noqa: E402
