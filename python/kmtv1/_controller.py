@@ -79,7 +79,8 @@ def _u16(name, value):
 def _limit_length(name, data, limit):
     data = bytes(data)
     if len(data) > limit:
-        raise ValueError("%s holds %d bytes; at most %d go in one transfer" % (name, len(data), limit))
+        raise ValueError("%s holds %d bytes; at most %d go in one transfer"
+                         % (name, len(data), limit))
     return data
 
 
@@ -244,7 +245,8 @@ class Controller:
         """
         payload = bytes(payload)
         if len(payload) > _native.PAYLOAD_SIZE:
-            raise ValueError("payload of %d bytes exceeds %d" % (len(payload), _native.PAYLOAD_SIZE))
+            raise ValueError("payload of %d bytes exceeds %d"
+                             % (len(payload), _native.PAYLOAD_SIZE))
         _u16("frame_prefix", frame_prefix)
         _u8("group", group)
         _u8("command", command)
