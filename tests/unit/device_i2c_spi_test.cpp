@@ -68,14 +68,6 @@ TEST_F(I2cSpi, RequestFrames) {
   EXPECT_EQ(setting, 0x83) << "SPI_Init only reads through its pointer";
 }
 
-TEST_F(I2cSpi, EmptyRequestsAreSevenByteFrames) {
-  respond({});
-  std::int32_t status = -1;
-  device::I2C_Start(*lib, &handle, &status);
-  ASSERT_EQ(requests().size(), 1u);
-  EXPECT_THAT(requests()[0], ElementsAre(0x10, 0x00, 16, 10, 0, 0, 0x10 + 16 + 10));
-}
-
 TEST_F(I2cSpi, I2cClockCodes) {
   struct Row {
     std::uint8_t selector, code;

@@ -185,16 +185,5 @@ TEST_F(Uart, FailedReadLeavesEverythingButTheLimitedCount) {
   EXPECT_TRUE(requests().empty());
 }
 
-TEST_F(Uart, FailedCommandsReportTheStatus) {
-  close_device();
-  std::int32_t status = -1;
-  device::UART_Write(*lib, &handle, 3, counting(3).data(), &status);
-  EXPECT_EQ(status, 1);
-  status = -1;
-  device::UART_Init(*lib, &handle, 1, 2, 3, &status);
-  EXPECT_EQ(status, 1);
-  EXPECT_TRUE(requests().empty());
-}
-
 }  // namespace
 }  // namespace kmt::testing
