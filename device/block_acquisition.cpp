@@ -56,6 +56,12 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
              double *duration, int32_t *status) {
   const std::int32_t channels =
       channel_enable1 + channel_enable2 + channel_enable3 + channel_enable4;
+  uint16_t *const arrays[4] = {samples1, samples2, samples3, samples4};
+  // A null array that would be written: the call has no effect at all, as every
+  // export does for a null pointer it would use.
+  for (std::int32_t k = 0; k < channels && channels <= 4; ++k) {
+    if (arrays[k] == nullptr) return;
+  }
   *status = kStatusOk;
   *channel_count = channels;
   *duration = 0.0;
@@ -98,7 +104,6 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   *trailer_value = MakeLong(MakeWord(trailer[1], trailer[2]), MakeWord(trailer[3], trailer[4]));
 
   if (channels > 4) return;  // an enable byte above 1: positions mean nothing here
-  uint16_t *const arrays[4] = {samples1, samples2, samples3, samples4};
   // At most 4 words x 2001 groups = 16008 bytes: always inside the payload buffer.
   for (std::size_t i = 0; i <= samples; ++i) {
     for (std::int32_t k = 0; k < channels; ++k) {
@@ -144,7 +149,7 @@ void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux
 
 void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t /*wave_mode*/,
                 const uint8_t *wave_data, int32_t *status) {
-  if (wave_length == 0) return;
+  if (wave_length == 0 || wave_data == nullptr) return;
   // The controller knows one wave mode; whatever the caller asks for, 7 is sent.
   std::uint8_t *p = lib.payload();
   put_word(p, kWaveMode);

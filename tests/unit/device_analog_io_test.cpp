@@ -153,22 +153,6 @@ TEST_F(DeviceAnalogIo, RequestFrames) {
   }
 }
 
-TEST_F(DeviceAnalogIo, ChannelByteCarriedUnchanged) {
-  for (unsigned c = 0; c < 256; ++c) {
-    forget();
-    respond({});
-    respond({});
-    double volts;
-    std::uint32_t timer;
-    std::int32_t status;
-    const auto channel = static_cast<std::uint8_t>(c);
-    device::AI_ReadCh4(*lib, &handle, channel, &volts, &status);
-    device::AI_ReadCh4Timer(*lib, &handle, channel, &volts, &timer, &status);
-    ASSERT_EQ(requests(), (std::vector<Bytes>{request_frame(17, 6, {channel}),
-                                              request_frame(17, 7, {channel})}));
-  }
-}
-
 TEST_F(DeviceAnalogIo, Decoding) {
   const Bytes four = {0xFF, 0x03, 0x00, 0x00, 0x00, 0x02, 0x01, 0x00, 0x78, 0x56, 0x34, 0x12};
   std::array<double, 4> volts{};

@@ -251,6 +251,43 @@ TEST_F(DeviceBlock, BlockOutputsOnFailureAndWithoutInputs) {
   }
 }
 
+TEST_F(DeviceBlock, NullPointersInUseMeanNoEffect) {
+  struct Row {
+    const char *name;
+    std::array<std::uint8_t, 4> enables;
+    std::array<bool, 4> null;
+    bool sent;
+  };
+  const std::vector<Row> rows = {
+      {"second of two arrays null", {1, 0, 1, 0}, {false, true, false, false}, false},
+      {"first array null", {0, 0, 0, 1}, {true, false, false, false}, false},
+      {"unused arrays null", {1, 0, 0, 0}, {false, true, true, true}, true},
+      {"no array written: nulls do not matter", {2, 1, 1, 1}, {true, true, true, true}, true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    forget();
+    respond(Bytes(9, 1));
+    BlockOutputs out(1);
+    std::array<std::uint16_t *, 4> arrays{};
+    for (int k = 0; k < 4; ++k) arrays[k] = row.null[k] ? nullptr : out.array(k);
+    device::AI_Read(*lib, &handle, row.enables[0], row.enables[1], row.enables[2], row.enables[3],
+                    0, 0, 0, 10, 0, 0, 0.0, &out.trailer_byte, &out.trailer_value, arrays[0],
+                    arrays[1], arrays[2], arrays[3], &out.channel_count, &out.duration,
+                    &out.status);
+    EXPECT_EQ(requests().size(), row.sent ? 1u : 0u);
+    EXPECT_EQ(out.status, row.sent ? 0 : -1);
+    EXPECT_EQ(out.channel_count,
+              row.sent ? row.enables[0] + row.enables[1] + row.enables[2] + row.enables[3] : -7);
+    driver.reads.clear();
+  }
+  forget();
+  std::int32_t status = 1234;
+  device::DO_WaveOut(*lib, &handle, 5, 7, nullptr, &status);
+  EXPECT_EQ(status, 1234);
+  EXPECT_TRUE(driver.calls.empty());
+}
+
 TEST_F(DeviceBlock, ScanRequestsAndPeriod) {
   struct Row {
     const char *name;

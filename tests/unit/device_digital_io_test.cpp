@@ -63,19 +63,6 @@ TEST_F(DeviceDigitalIo, RequestFrames) {
   }
 }
 
-TEST_F(DeviceDigitalIo, WritePortCarriesEveryValue) {
-  for (unsigned v = 0; v < 256; ++v) {
-    forget();
-    respond({});
-    std::int32_t status = -1;
-    const auto port = static_cast<std::uint8_t>(v);
-    device::DIO_WritePort(*lib, &handle, port, static_cast<std::uint8_t>(v), &status);
-    ASSERT_EQ(requests().at(0),
-              request_frame(16, 7, {static_cast<std::uint8_t>(port == 0 ? 0 : 1), port}))
-        << v;
-  }
-}
-
 TEST_F(DeviceDigitalIo, MaskedWrite) {
   struct Row {
     const char *name;
