@@ -11,10 +11,6 @@
 
 namespace kmt::device {
 
-// Status of a call refused for an argument the controller cannot take; nothing is sent.
-// Same value as KMT_STATUS_OUT_OF_RANGE of the public header.
-inline constexpr std::int32_t kStatusOutOfRange = 4;
-
 // Input count to volts: 1023 counts are 5 V; the division comes first.
 double CountsToVolts(std::uint16_t count);
 

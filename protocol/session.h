@@ -18,6 +18,7 @@ enum : std::int32_t {
   kStatusNotOpen = 1,      // device not open, or the driver failed the request write
   kStatusBadResponse = 2,  // no, short, refused or corrupt response
   kStatusUnknownType = 3,  // discovery: unrecognised device type name
+  kStatusOutOfRange = 4,   // an argument the controller cannot take; nothing was sent
 };
 
 class Session {
