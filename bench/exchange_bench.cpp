@@ -18,13 +18,13 @@ using namespace kmt::d2xx;
 // Answers every request with the same prepared response frame.
 class InstantDriver final : public Driver {
  public:
-  explicit InstantDriver(std::size_t payload_size) {
-    response_ = {0, static_cast<std::uint8_t>(payload_size),
-                 static_cast<std::uint8_t>(payload_size >> 8)};
-    response_.resize(3 + payload_size, 0x5A);
+  explicit InstantDriver(std::size_t payload_size) : response_(payload_size + 4, 0x5A) {
+    response_[0] = 0;
+    response_[1] = static_cast<std::uint8_t>(payload_size);
+    response_[2] = static_cast<std::uint8_t>(payload_size >> 8);
     unsigned sum = 0;
-    for (auto b : response_) sum += b;
-    response_.push_back(static_cast<std::uint8_t>(sum));
+    for (std::size_t i = 0; i + 1 < response_.size(); ++i) sum += response_[i];
+    response_.back() = static_cast<std::uint8_t>(sum);
   }
   FT_STATUS ListDevices(PVOID a, PVOID b, DWORD flags) override {
     if (flags == FT_LIST_NUMBER_ONLY)
