@@ -69,9 +69,10 @@ class NoSleep final : public Platform {
 };
 
 struct Opened {
-  explicit Opened(std::unique_ptr<Driver> driver) : lib(std::move(driver), platform) {
+  explicit Opened(std::unique_ptr<Driver> driver, const char *serial = "KMTC0002BENCH")
+      : lib(std::move(driver), platform) {
     std::int32_t status = 0;
-    lib.session.init_by_sn(&handle, "KMTC0002BENCH", &status);
+    lib.session.init_by_sn(&handle, serial, &status);
     if (status != 0) std::abort();
   }
   NoSleep platform;
@@ -116,7 +117,7 @@ void SimulatedControllerRoundTrip(benchmark::State &state) {
     state.SkipWithError(error.c_str());
     return;
   }
-  Opened o(std::move(driver));
+  Opened o(std::move(driver), "KMTC0002SIM00001");
   for (auto _ : state) {
     std::uint16_t words[4] = {};
     std::int32_t status = 0;
