@@ -4,12 +4,28 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <numeric>
 
 #include "device/library.h"
 #include "tests/support/scripted_driver.h"
 
 namespace kmt::testing {
+
+// Fill value for output buffers, so a byte the library did not write stays recognisable.
+inline constexpr std::uint8_t kSentinel = 0xEE;
+// Extra bytes past the largest block a call may write; they must keep kSentinel.
+inline constexpr std::size_t kGuard = 16;
+
+// Bytes first, first + 1, ... (n of them, wrapping at 256), so every position is
+// recognisable.
+inline Bytes counting(std::size_t n, std::uint8_t first = 1) {
+  Bytes bytes(n);
+  std::iota(bytes.begin(), bytes.end(), first);
+  return bytes;
+}
 
 class LibraryFixture : public ::testing::Test {
  protected:

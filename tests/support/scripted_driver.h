@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@
 namespace kmt::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The parts one after another.
+Bytes concat(std::initializer_list<Bytes> parts);
 
 // A response frame as a well-behaved controller sends it: result byte, length,
 // payload, checksum. Computed here independently of the library's own code.

@@ -171,18 +171,14 @@ TEST_F(DeviceAnalogIo, Decoding) {
   for (const Row &row : std::vector<Row>{{{0x78, 0x56, 0x34, 0x12}, 0x12345678},
                                          {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF},
                                          {{0x01, 0x00, 0x00, 0x80}, 0x80000001}}) {
-    Bytes response = {0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0x03};
-    response.insert(response.end(), row.timer_bytes.begin(), row.timer_bytes.end());
-    respond(response);
+    respond(concat({{0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0x03}, row.timer_bytes}));
     device::AI_SimpleReadTimer(*lib, &handle, &volts[0], &volts[1], &volts[2], &volts[3], &timer,
                                &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(volts, (std::array<double, 4>{320.30791788856305, 0.0, 0.0, 5.0}));
     EXPECT_EQ(timer, row.timer);
 
-    Bytes single = {0xFF, 0x03};
-    single.insert(single.end(), row.timer_bytes.begin(), row.timer_bytes.end());
-    respond(single);
+    respond(concat({{0xFF, 0x03}, row.timer_bytes}));
     double one = -1;
     device::AI_ReadCh4Timer(*lib, &handle, 0, &one, &timer, &status);
     EXPECT_EQ(status, 0);

@@ -12,7 +12,7 @@
 namespace kmt::testing {
 namespace {
 
-constexpr std::uint16_t kGuard = 0xBEEF;
+constexpr std::uint16_t kGuardWord = 0xBEEF;
 constexpr std::uint8_t kGuardByte = 0xEE;
 
 // AI_Read's inputs; the defaults make a one-input block of 0 intervals.
@@ -26,7 +26,7 @@ struct BlockArgs {
 // Outputs of AI_Read, each sample array S + 1 words long plus guards on both sides.
 struct BlockOutputs {
   explicit BlockOutputs(std::size_t groups) {
-    for (auto &a : arrays) a.assign(groups + 2, kGuard);
+    for (auto &a : arrays) a.assign(groups + 2, kGuardWord);
   }
   std::uint16_t *array(int k) { return arrays[k].data() + 1; }
   std::uint8_t trailer_byte = kGuardByte;
@@ -177,10 +177,10 @@ TEST_F(DeviceBlock, BlockDecoding) {
     EXPECT_EQ(out.trailer_value, 0x12345678u);
     for (int j = 0; j < 4; ++j) {
       const auto &a = out.arrays[j];
-      EXPECT_EQ(a.front(), kGuard);
-      EXPECT_EQ(a.back(), kGuard);  // nothing past S + 1 words
+      EXPECT_EQ(a.front(), kGuardWord);
+      EXPECT_EQ(a.back(), kGuardWord);  // nothing past S + 1 words
       for (std::size_t i = 0; i < groups; ++i)
-        ASSERT_EQ(a[i + 1], j < k ? word(i, j) : kGuard) << "array " << j << " group " << i;
+        ASSERT_EQ(a[i + 1], j < k ? word(i, j) : kGuardWord) << "array " << j << " group " << i;
     }
   }
 }
@@ -246,7 +246,7 @@ TEST_F(DeviceBlock, BlockOutputsOnFailureAndWithoutInputs) {
     EXPECT_EQ(out.trailer_byte, row.trailer_written ? 7 : kGuardByte);
     EXPECT_EQ(out.trailer_value, row.trailer_written ? 0x07070707u : 0xDEADBEEFu);
     for (const auto &a : out.arrays)
-      for (std::uint16_t w : a) EXPECT_EQ(w, kGuard);
+      for (std::uint16_t w : a) EXPECT_EQ(w, kGuardWord);
     EXPECT_EQ(requests().size(), row.sent ? 1u : 0u);
   }
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <numeric>
 
 #include "device/functions.h"
 #include "tests/support/library_fixture.h"
@@ -16,14 +15,6 @@ using ::testing::Each;
 using ::testing::ElementsAreArray;
 
 constexpr std::uint8_t kGroup = 18;
-constexpr std::uint8_t kSentinel = 0xEE;
-constexpr std::size_t kGuard = 16;
-
-Bytes counting(std::size_t n, std::uint8_t first = 1) {
-  Bytes bytes(n);
-  std::iota(bytes.begin(), bytes.end(), first);
-  return bytes;
-}
 
 Bytes words(std::initializer_list<std::uint16_t> values) {
   Bytes bytes;

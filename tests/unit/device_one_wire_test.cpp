@@ -5,7 +5,6 @@
 
 #include <array>
 #include <functional>
-#include <numeric>
 
 #include "device/functions.h"
 #include "tests/support/library_fixture.h"
@@ -17,14 +16,6 @@ using ::testing::Each;
 using ::testing::ElementsAreArray;
 
 constexpr std::uint8_t kGroup = 19;
-constexpr std::uint8_t kSentinel = 0xEE;
-constexpr std::size_t kGuard = 16;
-
-Bytes counting(std::size_t n, std::uint8_t first = 1) {
-  Bytes bytes(n);
-  std::iota(bytes.begin(), bytes.end(), first);
-  return bytes;
-}
 
 class OneWire : public LibraryFixture {
  protected:

@@ -2,7 +2,6 @@
 // byte, decoding, and what a failing exchange leaves alone.
 #include <array>
 #include <functional>
-#include <numeric>
 
 #include "device/functions.h"
 #include "tests/support/library_fixture.h"
@@ -11,12 +10,6 @@ namespace kmt::testing {
 namespace {
 
 using Call = std::function<void(Library &, std::uint32_t *, std::int32_t *)>;
-
-Bytes iota_bytes(std::size_t n, std::uint8_t first) {
-  Bytes bytes(n);
-  std::iota(bytes.begin(), bytes.end(), first);
-  return bytes;
-}
 
 class DeviceSystem : public LibraryFixture {};
 
@@ -30,7 +23,7 @@ TEST_F(DeviceSystem, DriverTypeNeedsNoDeviceAndWritesOnlyItsOutput) {
 
 TEST_F(DeviceSystem, RequestFrames) {
   const Bytes sn = {0, 'A', 0, 0, 'B', 0xFF, 0, 0, 1, 2, 3, 0, 0, 0, 0, 0x80};
-  const Bytes area = iota_bytes(128, 0);
+  const Bytes area = counting(128, 0);
   struct Row {
     const char *name;
     Call call;
@@ -84,7 +77,7 @@ TEST_F(DeviceSystem, RequestFrames) {
     SCOPED_TRACE(row.name);
     forget();
     // A controller that answers every request with a long echo-free payload.
-    for (std::size_t i = 0; i < row.frames.size(); ++i) respond(iota_bytes(70, 0x40));
+    for (std::size_t i = 0; i < row.frames.size(); ++i) respond(counting(70, 0x40));
     std::int32_t status = -1;
     row.call(*lib, &handle, &status);
     EXPECT_EQ(status, 0);
@@ -126,7 +119,7 @@ TEST_F(DeviceSystem, ReadsStopAtTheirBlockSize) {
   std::array<std::uint8_t, 16 + 4> sn;
   sn.fill(0xEE);
   std::int32_t status = -1;
-  respond(iota_bytes(40, 1));
+  respond(counting(40, 1));
   device::SYS_ReadUserSN(*lib, &handle, sn.data(), &status);
   EXPECT_EQ(status, 0);
   for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(sn[i], i + 1);
@@ -134,8 +127,8 @@ TEST_F(DeviceSystem, ReadsStopAtTheirBlockSize) {
 
   std::array<std::uint8_t, 128 + 4> area;
   area.fill(0xEE);
-  respond(iota_bytes(100, 0));
-  respond(iota_bytes(100, 100));
+  respond(counting(100, 0));
+  respond(counting(100, 100));
   device::SYS_ReadUserArea(*lib, &handle, area.data(), &status);
   EXPECT_EQ(status, 0);
   for (std::size_t i = 0; i < 64; ++i) EXPECT_EQ(area[i], i);
@@ -182,7 +175,7 @@ TEST_F(DeviceSystem, UserAreaHalfFailures) {
   std::array<std::uint8_t, 128> area;
   area.fill(0xA5);
   std::int32_t status = -1;
-  respond(iota_bytes(64, 1));
+  respond(counting(64, 1));
   respond({}, 1);
   device::SYS_ReadUserArea(*lib, &handle, area.data(), &status);
   EXPECT_EQ(status, 2);

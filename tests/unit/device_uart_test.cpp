@@ -5,7 +5,6 @@
 
 #include <array>
 #include <functional>
-#include <numeric>
 
 #include "device/functions.h"
 #include "tests/support/library_fixture.h"
@@ -17,20 +16,6 @@ using ::testing::Each;
 using ::testing::ElementsAreArray;
 
 constexpr std::uint8_t kGroup = 17;
-constexpr std::uint8_t kSentinel = 0xEE;
-constexpr std::size_t kGuard = 16;
-
-// Bytes 1, 2, 3, ... n, so every position is recognisable.
-Bytes counting(std::size_t n, std::uint8_t first = 1) {
-  Bytes bytes(n);
-  std::iota(bytes.begin(), bytes.end(), first);
-  return bytes;
-}
-
-Bytes concat(Bytes head, const Bytes &tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
 
 class Uart : public LibraryFixture {
  protected:
@@ -87,13 +72,13 @@ TEST_F(Uart, RequestFrames) {
        1},
       {"UART_Write 64",
        [&](auto &l, auto *h, auto *s) { device::UART_Write(l, h, 64, source.data(), s); }, 5,
-       concat({64, 0}, counting(64)), 1},
+       concat({{64, 0}, counting(64)}), 1},
       {"UART_Write 65 sends 64",
        [&](auto &l, auto *h, auto *s) { device::UART_Write(l, h, 65, source.data(), s); }, 5,
-       concat({64, 0}, counting(64)), 1},
+       concat({{64, 0}, counting(64)}), 1},
       {"UART_Write 100 sends 64",
        [&](auto &l, auto *h, auto *s) { device::UART_Write(l, h, 100, source.data(), s); }, 5,
-       concat({64, 0}, counting(64)), 1},
+       concat({{64, 0}, counting(64)}), 1},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);

@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "kmtv1.h"
-#include "library/abi.h"
-#include "sim/sim_driver.h"
-#include "tests/support/scripted_driver.h"
+#include "tests/unit/e2e_sim_fixture.h"
 
 namespace kmt::testing {
 namespace {
@@ -42,30 +40,17 @@ std::uint16_t expected_count(int input, double t) {
   return static_cast<std::uint16_t>(std::lround(counts));
 }
 
-class E2eBlock : public ::testing::Test {
+class E2eBlock : public SimAbiFixture {
  protected:
   void SetUp() override {
-    std::string error;
-    auto driver = sim::SimDriver::create(
-        "clock=virtual,ao0_to=0,ao1_to=0,ai1=sine:2.5:2:50,ai2=ramp:0:5:20000,ai3=const:1.25,"
-        "ai4=sine:1:0.5:333,dio_clock=7:100",
-        &error);
-    ASSERT_NE(driver, nullptr) << error;
-    sim_ = driver.get();
-    abi::replace_instance(std::make_unique<Library>(std::move(driver), platform_));
-    std::int32_t status = -1;
-    KMT_InitBySN(&handle_, "KMTC0002SIM00001", &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_NO_FATAL_FAILURE(
+        start("ao0_to=0,ao1_to=0,ai1=sine:2.5:2:50,ai2=ramp:0:5:20000,ai3=const:1.25,"
+              "ai4=sine:1:0.5:333,dio_clock=7:100"));
     // Somewhere inside the signals' periods rather than at 0.
-    sim_->virtual_clock()->advance_us(123'457);
+    sim->virtual_clock()->advance_us(123'457);
   }
-  void TearDown() override { abi::replace_instance(nullptr); }
 
-  std::uint64_t now() { return sim_->clock().now_us(); }
-
-  RecordingPlatform platform_;
-  sim::SimDriver *sim_ = nullptr;
-  std::uint32_t handle_ = 0;
+  std::uint64_t now() { return sim->clock().now_us(); }
 };
 
 TEST_F(E2eBlock, EverySampleMatchesTheSignalAtItsInstant) {
@@ -92,7 +77,7 @@ TEST_F(E2eBlock, EverySampleMatchesTheSignalAtItsInstant) {
     std::int32_t channels = -1, status = -1;
     double duration = -1;
     const std::uint64_t before = now();
-    AI_Read(&handle_, row.enables[0], row.enables[1], row.enables[2], row.enables[3], 0, 0,
+    AI_Read(&handle, row.enables[0], row.enables[1], row.enables[2], row.enables[3], 0, 0,
             row.sample_delay, 10, 0, row.sample_count, 2.5, &trailer_byte, &trailer_value,
             samples[0].data(), samples[1].data(), samples[2].data(), samples[3].data(), &channels,
             &duration, &status);
@@ -125,7 +110,7 @@ TEST_F(E2eBlock, ScanSeesTheExternalClockAndThePlayedWave) {
   double period = 0;
   std::int32_t status = -1;
   std::uint64_t t0 = now();
-  DIO_ScanPort(&handle_, 0, 0, 0, 10, 0, 1000, &trailer, scan.data(), &period, &status);
+  DIO_ScanPort(&handle, 0, 0, 0, 10, 0, 1000, &trailer, scan.data(), &period, &status);
   ASSERT_EQ(status, 0);
   for (std::size_t i = 0; i <= 1000; ++i) {
     const double t = static_cast<double>(t0) + static_cast<double>(i) * kScanIntervalUs;
@@ -136,16 +121,16 @@ TEST_F(E2eBlock, ScanSeesTheExternalClockAndThePlayedWave) {
   EXPECT_EQ(trailer, 0x00);  // port 1: open inputs
 
   // Play a ramp on port 0 (lines as outputs) and scan it while it plays.
-  DIO_SetPortMode(&handle_, 0, 1, &status);
+  DIO_SetPortMode(&handle, 0, 1, &status);
   ASSERT_EQ(status, 0);
   std::vector<std::uint8_t> wave(200);
   for (std::size_t i = 0; i < wave.size(); ++i) wave[i] = static_cast<std::uint8_t>(i);
   const std::uint64_t wave_start = now();
-  DO_WaveOut(&handle_, static_cast<std::uint16_t>(wave.size()), 3, wave.data(), &status);
+  DO_WaveOut(&handle, static_cast<std::uint16_t>(wave.size()), 3, wave.data(), &status);
   ASSERT_EQ(status, 0);
   scan.assign(4001, 0);
   t0 = now();
-  DIO_ScanPort(&handle_, 0, 0, 0, 10, 0, 4000, &trailer, scan.data(), &period, &status);
+  DIO_ScanPort(&handle, 0, 0, 0, 10, 0, 4000, &trailer, scan.data(), &period, &status);
   ASSERT_EQ(status, 0);
   std::array<bool, 200> seen{};
   for (std::size_t i = 0; i <= 4000; ++i) {
@@ -157,10 +142,10 @@ TEST_F(E2eBlock, ScanSeesTheExternalClockAndThePlayedWave) {
   for (bool s : seen) EXPECT_TRUE(s);  // a 100 us step is longer than a 20 us sample
   // After the wave the port holds its last byte.
   std::uint8_t value = 0;
-  DIO_ReadPort(&handle_, 0, &value, &status);
+  DIO_ReadPort(&handle, 0, &value, &status);
   EXPECT_EQ(value, 199);
-  DIO_WriteBit(&handle_, 0, 0, &status);
-  DIO_ReadPort(&handle_, 0, &value, &status);
+  DIO_WriteBit(&handle, 0, 0, &status);
+  DIO_ReadPort(&handle, 0, &value, &status);
   EXPECT_EQ(value, 198);
 }
 

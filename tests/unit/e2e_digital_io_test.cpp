@@ -7,39 +7,25 @@
 #include <string>
 
 #include "kmtv1.h"
-#include "library/abi.h"
-#include "sim/sim_driver.h"
-#include "tests/support/scripted_driver.h"
+#include "tests/unit/e2e_sim_fixture.h"
 
 namespace kmt::testing {
 namespace {
 
 // Pins of lines 0..11: port 0 = "1010zzzz" (bit 0 first), port 1 = "01z1".
-constexpr const char *kOptions = "clock=virtual,dio_in=1010zzzz01z1";
+constexpr const char *kOptions = "dio_in=1010zzzz01z1";
 
-class E2eDigitalIo : public ::testing::Test {
+class E2eDigitalIo : public SimAbiFixture {
  protected:
-  void SetUp() override {
-    std::string error;
-    auto driver = sim::SimDriver::create(kOptions, &error);
-    ASSERT_NE(driver, nullptr) << error;
-    abi::replace_instance(std::make_unique<Library>(std::move(driver), platform_));
-    std::int32_t status = -1;
-    KMT_InitBySN(&handle_, "KMTC0002SIM00001", &status);
-    ASSERT_EQ(status, 0);
-  }
-  void TearDown() override { abi::replace_instance(nullptr); }
+  void SetUp() override { start(kOptions); }
 
   std::uint8_t read_port(std::uint8_t port) {
     std::uint8_t value = 0xEE;
     std::int32_t status = -1;
-    DIO_ReadPort(&handle_, port, &value, &status);
+    DIO_ReadPort(&handle, port, &value, &status);
     EXPECT_EQ(status, 0);
     return value;
   }
-
-  RecordingPlatform platform_;
-  std::uint32_t handle_ = 0;
 };
 
 TEST_F(E2eDigitalIo, LinesFollowModesLatchesAndPins) {
@@ -90,7 +76,7 @@ TEST_F(E2eDigitalIo, LinesFollowModesLatchesAndPins) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     std::int32_t status = -1;
-    row.step(&handle_, &status);
+    row.step(&handle, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_port(0), row.port0);
     EXPECT_EQ(read_port(1), row.port1);

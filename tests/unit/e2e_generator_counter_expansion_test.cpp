@@ -6,10 +6,10 @@
 
 #include <array>
 #include <cmath>
-#include <numeric>
 #include <vector>
 
 #include "sim/generator_counter_expansion.h"
+#include "tests/support/library_fixture.h"
 #include "tests/unit/e2e_sim_fixture.h"
 
 namespace kmt::testing {
@@ -87,11 +87,6 @@ class ExpansionEndToEnd : public SimLibrary {
     device::hc165_Read(*lib, &handle, &n, data.data(), &status);
     EXPECT_EQ(status, 0);
     return {data.begin(), data.begin() + n};
-  }
-  static std::vector<std::uint8_t> counting(std::size_t n, std::uint8_t first) {
-    std::vector<std::uint8_t> bytes(n);
-    std::iota(bytes.begin(), bytes.end(), first);
-    return bytes;
   }
 };
 

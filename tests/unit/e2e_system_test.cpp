@@ -9,17 +9,15 @@
 #include <string>
 
 #include "kmtv1.h"
-#include "library/abi.h"
-#include "sim/sim_driver.h"
 #include "sim/system.h"
-#include "tests/support/scripted_driver.h"
+#include "tests/unit/e2e_sim_fixture.h"
 
 namespace kmt::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class E2eSystem : public ::testing::Test {
+class E2eSystem : public SimAbiFixture {
  protected:
   void SetUp() override {
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -28,26 +26,11 @@ class E2eSystem : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override {
-    abi::replace_instance(nullptr);
+    SimAbiFixture::TearDown();  // the instance goes before the folder of its state file
     fs::remove_all(dir_);
   }
 
-  // A fresh process's view: a new simulated controller from these options, opened.
-  void start(const std::string &options) {
-    std::string error;
-    auto driver = sim::SimDriver::create("clock=virtual," + options, &error);
-    ASSERT_NE(driver, nullptr) << error;
-    sim_ = driver.get();
-    abi::replace_instance(std::make_unique<Library>(std::move(driver), platform_));
-    std::int32_t status = -1;
-    KMT_InitBySN(&handle_, "KMTC0002SIM00001", &status);
-    ASSERT_EQ(status, 0);
-  }
-
   fs::path dir_;
-  RecordingPlatform platform_;
-  sim::SimDriver *sim_ = nullptr;
-  std::uint32_t handle_ = 0;
 };
 
 TEST_F(E2eSystem, UserMemorySurvivesARestartThroughTheStateFile) {
@@ -59,13 +42,13 @@ TEST_F(E2eSystem, UserMemorySurvivesARestartThroughTheStateFile) {
   ASSERT_NO_FATAL_FAILURE(start(state));
   std::array<std::uint8_t, 128> read{};
   std::int32_t status = -1;
-  SYS_ReadUserArea(&handle_, read.data(), &status);
+  SYS_ReadUserArea(&handle, read.data(), &status);
   EXPECT_EQ(status, 0);
   for (std::uint8_t b : read) EXPECT_EQ(b, 0xFF);  // never written: erased
 
-  SYS_WriteUserSN(&handle_, sn.data(), &status);
+  SYS_WriteUserSN(&handle, sn.data(), &status);
   EXPECT_EQ(status, 0);
-  SYS_WriteUserArea(&handle_, area.data(), &status);
+  SYS_WriteUserArea(&handle, area.data(), &status);
   EXPECT_EQ(status, 0);
   EXPECT_FALSE(fs::exists(dir_ / "nv.txt.tmp"));
 
@@ -73,16 +56,16 @@ TEST_F(E2eSystem, UserMemorySurvivesARestartThroughTheStateFile) {
   ASSERT_NO_FATAL_FAILURE(start(state));
   std::array<std::uint8_t, 16> sn_read{};
   read.fill(0);
-  SYS_ReadUserSN(&handle_, sn_read.data(), &status);
+  SYS_ReadUserSN(&handle, sn_read.data(), &status);
   EXPECT_EQ(status, 0);
-  SYS_ReadUserArea(&handle_, read.data(), &status);
+  SYS_ReadUserArea(&handle, read.data(), &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(sn_read, sn);
   EXPECT_EQ(read, area);
 
   // Without the state file a restart starts from erased memory.
   ASSERT_NO_FATAL_FAILURE(start("devices=1"));
-  SYS_ReadUserSN(&handle_, sn_read.data(), &status);
+  SYS_ReadUserSN(&handle, sn_read.data(), &status);
   for (std::uint8_t b : sn_read) EXPECT_EQ(b, 0xFF);
 }
 
@@ -96,10 +79,10 @@ TEST_F(E2eSystem, StateFileKeepsOtherControllersAndIgnoresDamage) {
   ASSERT_NO_FATAL_FAILURE(start("state=" + file.string()));
   std::array<std::uint8_t, 16> sn{};
   std::int32_t status = -1;
-  SYS_ReadUserSN(&handle_, sn.data(), &status);
+  SYS_ReadUserSN(&handle, sn.data(), &status);
   for (std::uint8_t b : sn) EXPECT_EQ(b, 0xFF);  // the damaged line is not used
   sn.fill(0x42);
-  SYS_WriteUserSN(&handle_, sn.data(), &status);
+  SYS_WriteUserSN(&handle, sn.data(), &status);
   EXPECT_EQ(status, 0);
 
   std::ifstream in(file);
@@ -117,7 +100,7 @@ TEST_F(E2eSystem, UnwritableStateFileIsReported) {
   ASSERT_NO_FATAL_FAILURE(start("state=" + (dir_ / "missing" / "nv.txt").string()));
   std::array<std::uint8_t, 16> sn{};
   std::int32_t status = -1;
-  SYS_WriteUserSN(&handle_, sn.data(), &status);
+  SYS_WriteUserSN(&handle, sn.data(), &status);
   EXPECT_EQ(status, KMT_STATUS_BAD_RESPONSE);
 }
 
@@ -125,23 +108,23 @@ TEST_F(E2eSystem, IdentityWatchdogAndCounter) {
   ASSERT_NO_FATAL_FAILURE(start("devices=1"));
   std::uint16_t f1 = 0, f2 = 0, f3 = 0, f4 = 0;
   std::int32_t status = -1;
-  SYS_GetFirmWare(&handle_, &f1, &f2, &f3, &f4, &status);
+  SYS_GetFirmWare(&handle, &f1, &f2, &f3, &f4, &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ((std::array<std::uint16_t, 4>{f1, f2, f3, f4}),
             (std::array<std::uint16_t, 4>{1, 0, 43, 2}));
 
   for (std::uint8_t value : {0, 0x5A, 255}) {
-    WatchDog(&handle_, value, &status);
+    WatchDog(&handle, value, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(sim_->controller(0).part<sim::SystemArea>().watchdog, value);
+    EXPECT_EQ(sim->controller(0).part<sim::SystemArea>().watchdog, value);
   }
 
   // The counter follows the controller's clock in milliseconds.
   std::uint32_t before = 0, after = 0;
-  SYS_ReadCount(&handle_, &before, &status);
+  SYS_ReadCount(&handle, &before, &status);
   EXPECT_EQ(status, 0);
-  sim_->virtual_clock()->advance_us(5'000'000);
-  SYS_ReadCount(&handle_, &after, &status);
+  sim->virtual_clock()->advance_us(5'000'000);
+  SYS_ReadCount(&handle, &after, &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(after - before, 5000u);
 }

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <numeric>
 #include <vector>
 
 #include "sim/uart.h"
+#include "tests/support/library_fixture.h"
 #include "tests/unit/e2e_sim_fixture.h"
 
 namespace kmt::testing {
@@ -40,11 +40,6 @@ class UartEndToEnd : public SimLibrary {
     EXPECT_EQ(status, 0);
     r.data.assign(data.begin(), data.begin() + count);
     return r;
-  }
-  static std::vector<std::uint8_t> counting(std::size_t n, std::uint8_t first) {
-    std::vector<std::uint8_t> bytes(n);
-    std::iota(bytes.begin(), bytes.end(), first);
-    return bytes;
   }
 };
 

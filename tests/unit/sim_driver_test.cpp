@@ -16,16 +16,11 @@ namespace {
 
 using namespace d2xx;
 using testing::Bytes;
+using testing::concat;
 using testing::request_frame;
 using testing::response_frame;
 
 const Bytes kFirmware{1, 0, 0, 0, 43, 0, 2, 0};
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 
 class SimDriverTest : public ::testing::Test {
  protected:
