@@ -56,6 +56,18 @@ enum {
   KMT_STATUS_OUT_OF_RANGE = 4
 };
 
+/* Strings of the discovery functions. Here: a NUL-terminated text in (null reads as
+ * the empty string), and a caller buffer of KMT_STRING_SIZE bytes out, always
+ * NUL-terminated. Where OLE Automation is the hosts' string type, these are VARIANTs. */
+#if defined(_WIN32)
+#include <oaidl.h>
+typedef VARIANT *kmt_text_in;
+typedef VARIANT *kmt_text_out;
+#else
+typedef const char *kmt_text_in;
+typedef char *kmt_text_out;
+#endif
+
 /* Size of the payload buffer that KMT_SendComm reads and writes whole. */
 #define KMT_PAYLOAD_SIZE 16385
 /* Size of each string buffer that KMT_GetTypeAndSNbyIndex fills (NUL included). */
@@ -76,15 +88,15 @@ KMT_API void KMT_CALL KMT_SendComm(uint32_t *handle, uint16_t frame_prefix, uint
 /* Lists the controllers of a public type name ("KMTCV1", any letter case).
  * status: 3 for an unknown name, else the driver status of the last driver call.
  * A null type_name is taken as the empty string. */
-KMT_API void KMT_CALL KMT_CreateListDevs(const char *type_name, int32_t *count, int32_t *status);
+KMT_API void KMT_CALL KMT_CreateListDevs(kmt_text_in type_name, int32_t *count, int32_t *status);
 /* Splits listed entry `index` into its 8-character type code and its serial number.
  * type_out, serial_out: KMT_STRING_SIZE bytes each, always NUL-terminated. An index
  * outside 0..255 yields two empty strings. status: the last discovery/open result. */
-KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, char *type_out, char *serial_out,
-                                              int32_t *status);
+KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, kmt_text_out type_out,
+                                              kmt_text_out serial_out, int32_t *status);
 /* Opens the controller with this full serial-number string (type code + serial) and
  * configures the link. status 0 on success, 1 on any failure. */
-KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, const char *serial, int32_t *status);
+KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, kmt_text_in serial, int32_t *status);
 /* Closes the device; the second argument is ignored. */
 KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t unused);
 /* Stores 1, 0, 43. */

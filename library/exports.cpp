@@ -7,6 +7,7 @@
 #include "device/functions.h"
 #include "kmtv1.h"
 #include "library/abi.h"
+#include "library/text.h"
 
 using kmt::Library;
 using kmt::abi::guarded;
@@ -18,17 +19,6 @@ namespace {
 constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 0;
 constexpr int kVersionBuild = 43;
-
-// Copies text into a caller buffer of KMT_STRING_SIZE bytes, cut if need be, NUL-terminated.
-void copy_out(const std::string &text, char *out) {
-  std::size_t length = std::min<std::size_t>(text.size(), KMT_STRING_SIZE - 1);
-  std::memcpy(out, text.data(), length);
-  out[length] = '\0';
-}
-
-const char *or_empty(const char *text) {
-  return text != nullptr ? text : "";
-}
 
 }  // namespace
 
@@ -44,25 +34,27 @@ KMT_API void KMT_CALL KMT_SendComm(uint32_t *handle, uint16_t frame_prefix, uint
   });
 }
 
-KMT_API void KMT_CALL KMT_CreateListDevs(const char *type_name, int32_t *count, int32_t *status) {
+KMT_API void KMT_CALL KMT_CreateListDevs(kmt_text_in type_name, int32_t *count, int32_t *status) {
   if (!present(count, status)) return;
-  guarded([&](Library &lib) { lib.session.create_list_devs(or_empty(type_name), count, status); });
+  guarded([&](Library &lib) {
+    lib.session.create_list_devs(kmt::abi::text_in(type_name), count, status);
+  });
 }
 
-KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, char *type_out, char *serial_out,
-                                              int32_t *status) {
+KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, kmt_text_out type_out,
+                                              kmt_text_out serial_out, int32_t *status) {
   if (!present(type_out, serial_out, status)) return;
   guarded([&](Library &lib) {
     std::string type, serial;
     lib.session.get_type_and_sn_by_index(index, &type, &serial, status);
-    copy_out(type, type_out);
-    copy_out(serial, serial_out);
+    kmt::abi::text_out(type, type_out);
+    kmt::abi::text_out(serial, serial_out);
   });
 }
 
-KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, const char *serial, int32_t *status) {
+KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, kmt_text_in serial, int32_t *status) {
   if (!present(handle, status)) return;
-  guarded([&](Library &lib) { lib.session.init_by_sn(handle, or_empty(serial), status); });
+  guarded([&](Library &lib) { lib.session.init_by_sn(handle, kmt::abi::text_in(serial), status); });
 }
 
 KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t /*unused*/) {

@@ -33,6 +33,8 @@ def header_prototypes():
     for name, params in re.findall(r"KMT_API void KMT_CALL (\w+)\(([^)]*)\);", text):
         parsed = []
         for param in params.split(","):
+            # The discovery string types, as the header defines them on this platform.
+            param = param.replace("kmt_text_in", "const char *").replace("kmt_text_out", "char *")
             words = param.replace("*", " * ").split()
             const = words[0] == "const"
             base = words[1] if const else words[0]
