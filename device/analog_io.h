@@ -1,10 +1,10 @@
 // The volt conversions of the analog functions, shared with block acquisition.
 //
-// Floating point: every step is an IEEE-754 binary64 operation rounded on its own
-// (x86-64 SSE2; the build is ISO C++, so GCC does not fuse a multiply and an add, and
-// the baseline target has no fused multiply-add instruction). Rounding to an integer
-// code is done by explicit code, so the host's floating-point rounding mode and
-// exception masks play no part.
+// Floating point: every step is an IEEE-754 binary64 operation rounded on its own; the
+// build passes -ffp-contract=off so no compiler fuses a multiply and an add on targets
+// that have the instruction. The division and multiplication round in the mode in
+// force (round to nearest by default); the rounding to an integer code is explicit
+// code, so it does not depend on that mode or on the exception masks.
 #pragma once
 
 #include <cstdint>

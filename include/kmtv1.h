@@ -139,8 +139,10 @@ KMT_API void KMT_CALL DIO_WriteMask(uint32_t *handle, const uint8_t *line_codes,
 /* ---- Analog I/O ----------------------------------------------------------------- */
 /* Inputs: volts = count / 1023 * 5 (counts above 1023 are passed on, not capped).
  * Outputs: code = volts / 5 * 10000 rounded to nearest, halves to even, low 16 bits of
- * the 64-bit result. Both in binary64 throughout, independent of the host's rounding
- * mode. NaN sends code 0; +inf and values beyond the 64-bit range saturate to
+ * the 64-bit result. Both in binary64 throughout, each operation rounded on its own
+ * (never fused); the scaling uses the floating-point rounding mode in force (round to
+ * nearest unless the host changed it), the rounding to an integer code is explicit and
+ * does not depend on it. NaN sends code 0; +inf and values beyond the 64-bit range saturate to
  * INT64_MAX (code 0xFFFF), -inf and below to INT64_MIN (code 0x0000). */
 
 KMT_API void KMT_CALL AI_SimpleRead(uint32_t *handle, double *volts1, double *volts2,
