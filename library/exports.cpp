@@ -1,6 +1,6 @@
-// The exported C functions: each checks its pointers, then hands over to the C++
-// function of the same name, found in the source file of its family (device/,
-// protocol/). Nothing else happens here.
+// The exported C functions: each checks its pointers (a data pointer that a count of 0
+// leaves unused may be null), then hands over to the C++ function of the same name,
+// found in the source file of its family (device/, protocol/). Nothing else happens here.
 #include <cstring>
 #include <string>
 
@@ -276,7 +276,7 @@ KMT_API void KMT_CALL UART_Read(uint32_t *handle, uint16_t *count, uint8_t *data
 
 KMT_API void KMT_CALL UART_Write(uint32_t *handle, uint16_t count, const uint8_t *data,
                                  int32_t *status) {
-  if (!present(handle, status)) return;
+  if (!present(handle, status) || (count != 0 && data == nullptr)) return;
   guarded([&](Library &lib) { device::UART_Write(lib, handle, count, data, status); });
 }
 
@@ -297,7 +297,7 @@ KMT_API void KMT_CALL WR1_Write(uint32_t *handle, uint8_t value, uint8_t *reply,
 
 KMT_API void KMT_CALL WR1_WriteSome(uint32_t *handle, uint16_t count, uint8_t *data,
                                     int32_t *status) {
-  if (!present(handle, status)) return;
+  if (!present(handle, status) || (count != 0 && data == nullptr)) return;
   guarded([&](Library &lib) { device::WR1_WriteSome(lib, handle, count, data, status); });
 }
 
@@ -309,7 +309,7 @@ KMT_API void KMT_CALL WR1_SearchRom(uint32_t *handle, uint8_t *search_result, ui
 
 KMT_API void KMT_CALL WR1_ReadSome(uint32_t *handle, uint16_t count, uint8_t *data,
                                    int32_t *status) {
-  if (!present(handle, status)) return;
+  if (!present(handle, status) || (count != 0 && data == nullptr)) return;
   guarded([&](Library &lib) { device::WR1_ReadSome(lib, handle, count, data, status); });
 }
 
@@ -326,12 +326,12 @@ KMT_API void KMT_CALL exp1_Init(uint32_t *handle, int32_t *status) {
 
 KMT_API void KMT_CALL hc595_Write(uint32_t *handle, uint8_t count, const uint8_t *data,
                                   int32_t *status) {
-  if (!present(handle, status)) return;
+  if (!present(handle, status) || (count != 0 && data == nullptr)) return;
   guarded([&](Library &lib) { device::hc595_Write(lib, handle, count, data, status); });
 }
 
 KMT_API void KMT_CALL hc165_Read(uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status) {
-  if (!present(handle, count, data, status)) return;
+  if (!present(handle, count, status) || (*count != 0 && data == nullptr)) return;
   guarded([&](Library &lib) { device::hc165_Read(lib, handle, count, data, status); });
 }
 

@@ -1,5 +1,6 @@
 // I2C and SPI masters of the simulated controller and the devices on their buses.
 #include "sim/i2c_spi.h"
+#include <algorithm>
 
 #include <cmath>
 
@@ -44,7 +45,14 @@ bool I2cEeprom::receive(std::uint8_t byte) {
     pending_.clear();
     return true;
   }
-  pending_.emplace_back(pointer, byte);
+  // One entry per address: a host that never sends a stop cannot make it grow past a page.
+  auto same = std::find_if(pending_.begin(), pending_.end(),
+                           [&](const auto &entry) { return entry.first == pointer; });
+  if (same != pending_.end()) {
+    same->second = byte;
+  } else {
+    pending_.emplace_back(pointer, byte);
+  }
   // The pointer rolls over inside the page while writing.
   const auto page = static_cast<std::uint8_t>(pointer & ~(kPageSize - 1));
   pointer = static_cast<std::uint8_t>(page | ((pointer + 1) & (kPageSize - 1)));

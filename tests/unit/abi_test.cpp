@@ -88,6 +88,43 @@ TEST_F(Abi, NullPointersMakeCallsReturnWithoutEffect) {
   EXPECT_TRUE(driver.calls.empty());
 }
 
+TEST_F(Abi, NullDataIsRefusedOnlyWhereTheCountWouldUseIt) {
+  std::uint32_t handle = 0;
+  std::int32_t status = -1;
+  KMT_InitBySN(&handle, "KMTC0002TEST01", &status);
+  ASSERT_EQ(status, 0);
+  struct Row {
+    const char *name;
+    void (*call)(std::uint32_t *, std::uint8_t, std::int32_t *);
+  } rows[] = {
+      {"UART_Write",
+       [](std::uint32_t *h, std::uint8_t n, std::int32_t *s) { UART_Write(h, n, nullptr, s); }},
+      {"WR1_WriteSome",
+       [](std::uint32_t *h, std::uint8_t n, std::int32_t *s) { WR1_WriteSome(h, n, nullptr, s); }},
+      {"WR1_ReadSome",
+       [](std::uint32_t *h, std::uint8_t n, std::int32_t *s) { WR1_ReadSome(h, n, nullptr, s); }},
+      {"hc595_Write",
+       [](std::uint32_t *h, std::uint8_t n, std::int32_t *s) { hc595_Write(h, n, nullptr, s); }},
+      {"hc165_Read",
+       [](std::uint32_t *h, std::uint8_t n, std::int32_t *s) {
+         std::uint8_t count = n;
+         hc165_Read(h, &count, nullptr, s);
+       }},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    driver.writes.clear();
+    status = 77;
+    row.call(&handle, 5, &status);
+    EXPECT_EQ(status, 77) << "a count of 5 needs the data";
+    EXPECT_TRUE(driver.writes.empty());
+    driver.reads.push_back(response_frame({}));
+    row.call(&handle, 0, &status);
+    EXPECT_EQ(status, 0) << "a count of 0 needs no data, and the request still goes";
+    EXPECT_EQ(driver.writes.size(), 1u);
+  }
+}
+
 TEST_F(Abi, RawExchangeThroughTheExport) {
   std::uint32_t handle = 0;
   std::int32_t status = -1;
