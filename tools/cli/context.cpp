@@ -1,0 +1,202 @@
+#include "tools/cli/context.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+
+#include "kmtv1.h"
+
+namespace kmt::cli {
+
+const char *const kExitCodesHelp =
+    "Exit codes:\n"
+    "  0    success\n"
+    "  1    a file could not be read or written\n"
+    "  2    wrong command line (unknown command, argument out of range)\n"
+    "  3    no controller found, or it could not be opened\n"
+    "  11   status 1: controller not open, or the driver refused the request\n"
+    "  12   status 2: no response from the controller (or a corrupt or refused one)\n"
+    "  13   status 3: unknown device type name\n"
+    "  14   status 4: argument out of the controller's range, nothing sent\n"
+    "  130  interrupted\n";
+
+void refuse_if(const std::optional<std::string> &problem) {
+  if (problem) throw Failure(*problem, kExitUsage);
+}
+
+std::string status_words(int32_t status) {
+  const char *words = "unknown status";
+  switch (status) {
+    case KMT_STATUS_OK:
+      words = "success";
+      break;
+    case KMT_STATUS_NOT_OPEN:
+      words = "controller not open, or the driver refused the request";
+      break;
+    case KMT_STATUS_BAD_RESPONSE:
+      words = "no response from the controller";
+      break;
+    case KMT_STATUS_UNKNOWN_TYPE:
+      words = "unknown device type name";
+      break;
+    case KMT_STATUS_OUT_OF_RANGE:
+      words = "argument out of the controller's range, nothing sent";
+      break;
+    default:
+      break;
+  }
+  return std::string(words) + " (status " + std::to_string(status) + ")";
+}
+
+std::string driver_status_words(uint32_t code) {
+  static const char *const words[] = {"ok",
+                                      "invalid handle",
+                                      "device not found",
+                                      "device not opened",
+                                      "I/O error",
+                                      "insufficient resources",
+                                      "invalid parameter",
+                                      "invalid baud rate",
+                                      "device not opened for erase",
+                                      "device not opened for write",
+                                      "failed to write device",
+                                      "EEPROM read failed",
+                                      "EEPROM write failed",
+                                      "EEPROM erase failed",
+                                      "EEPROM not present",
+                                      "EEPROM not programmed",
+                                      "invalid arguments",
+                                      "not supported",
+                                      "other error"};
+  std::string text = code < sizeof words / sizeof words[0] ? words[code] : "unknown driver error";
+  return text + " (driver status " + std::to_string(code) + ")";
+}
+
+std::string Context::driver_spec() const {
+  const char *env = std::getenv("KMT_DRIVER");
+  return env ? env : "";
+}
+
+std::string Context::driver_description() const {
+  std::string spec = driver_spec();
+  return spec.empty() || spec == "d2xx" ? "d2xx (the FTDI D2XX driver, the default)" : spec;
+}
+
+namespace {
+void set_environment(const char *name, const std::string &value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+}  // namespace
+
+void Context::prepare() {
+  if (library_used_) {
+    if (options.driver != used_with_.driver || options.trace != used_with_.trace ||
+        options.serial != used_with_.serial) {
+      throw Failure(
+          "--driver, --serial and --trace hold for the whole session; give them "
+          "before the session starts",
+          kExitUsage);
+    }
+    return;
+  }
+  std::string spec = options.driver.empty() ? driver_spec() : options.driver;
+  if (!options.trace.empty()) spec = "trace:" + options.trace + ":" + spec;
+  if (!options.driver.empty() || !options.trace.empty()) set_environment("KMT_DRIVER", spec);
+}
+
+std::vector<ListedController> Context::list_controllers(int32_t *status) {
+  library_used_ = true;
+  used_with_ = options;
+  int32_t count = 0;
+  KMT_CreateListDevs("KMTCV1", &count, status);
+  std::vector<ListedController> found;
+  for (int32_t i = 0; i < count; ++i) {
+    char type[KMT_STRING_SIZE] = {}, serial[KMT_STRING_SIZE] = {};
+    int32_t ignored = 0;
+    KMT_GetTypeAndSNbyIndex(i, type, serial, &ignored);
+    found.push_back({type, serial});
+  }
+  return found;
+}
+
+void Context::fail_not_found(const std::string &what, uint32_t driver_status) const {
+  std::string message = what + " (driver: " + driver_description();
+  if (driver_status != 0) message += "; " + driver_status_words(driver_status);
+  message +=
+      ")\nhint: --driver sim (or KMT_DRIVER=sim) uses the simulated controller; "
+      "`kmtv1 doctor` checks the set-up";
+  throw Failure(message, kExitNotFound);
+}
+
+uint32_t *Context::handle() {
+  if (open_) return &handle_;
+  int32_t status = 0;
+  auto found = list_controllers(&status);
+  std::string wanted = options.serial;
+  if (wanted.empty()) {
+    if (found.empty()) fail_not_found("no controller found", static_cast<uint32_t>(status));
+    wanted = found.front().full();
+  } else {
+    // The full string as listed, or the serial part alone when only one has it; a
+    // string that is not listed at all is tried as given.
+    std::vector<std::string> matches;
+    for (const auto &c : found) {
+      if (c.full() == wanted) {
+        matches = {wanted};
+        break;
+      }
+      if (c.serial == wanted) matches.push_back(c.full());
+    }
+    if (matches.size() > 1) {
+      std::string list;
+      for (const auto &m : matches) list += " " + m;
+      throw Failure("serial " + wanted + " is not unique; give the full string:" + list,
+                    kExitUsage);
+    }
+    if (matches.size() == 1) wanted = matches.front();
+  }
+  KMT_InitBySN(&handle_, wanted.c_str(), &status);
+  if (status != KMT_STATUS_OK) {
+    fail_not_found("cannot open controller " + wanted +
+                       (found.empty() ? std::string(" (none listed)") : std::string()) +
+                       ": not connected, or in use by another program",
+                   0);
+  }
+  open_ = true;
+  open_serial_ = wanted;
+  return &handle_;
+}
+
+void Context::check(const std::string &what, int32_t status) const {
+  if (status == KMT_STATUS_OK) return;
+  throw Failure(what + ": " + status_words(status), kExitStatusBase + status, status);
+}
+
+void Context::close() {
+  if (!open_) return;
+  KMT_Close(&handle_, 0);
+  open_ = false;
+  open_serial_.clear();
+}
+
+namespace {
+std::atomic<bool> interrupt_flag{false};
+extern "C" void on_interrupt(int) {
+  interrupt_flag = true;
+}
+}  // namespace
+
+void Context::watch_interrupts() {
+  interrupt_flag = false;
+  std::signal(SIGINT, on_interrupt);
+}
+
+bool Context::interrupted() const {
+  return interrupt_flag;
+}
+
+}  // namespace kmt::cli

@@ -1,0 +1,103 @@
+// kmtv1: the controller from the command line, through the library's exported
+// functions only. This file holds the command tree's root (global options, help,
+// exit codes) and runs one command line; the commands live in cmd_<family>.cpp.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "kmtv1.h"
+#include "tools/cli/commands.h"
+
+namespace kmt::cli {
+
+namespace {
+
+std::string version_text() {
+  int32_t major = 0, minor = 0, build = 0;
+  KMT_GetDriverVersion(&major, &minor, &build);
+  return "kmtv1 " KMTV1_TOOL_VERSION " (library " + std::to_string(major) + "." +
+         std::to_string(minor) + "." + std::to_string(build) + ")";
+}
+
+const char *const kFooter =
+    "Global options may stand anywhere on the line, before or after the command.\n"
+    "Every command takes --json: one JSON document on standard output (live commands:\n"
+    "one object per line); on failure {\"error\": {\"message\", \"exit_code\", \"status\"}}.\n"
+    "\n"
+    "Drivers (--driver or the environment variable KMT_DRIVER):\n"
+    "  d2xx              the FTDI D2XX driver (default)\n"
+    "  sim[:OPTIONS]     the simulated controller, e.g. sim:clock=virtual\n"
+    "  /path/to/lib.so   a library exporting the D2XX functions\n"
+    "  trace:FILE:INNER  driver INNER, recording every frame into FILE\n"
+    "  replay:FILE       serves a recorded trace back (see `kmtv1 replay`)\n"
+    "\n";
+
+}  // namespace
+
+void build_app(CLI::App &app, Context &ctx) {
+  app.description("Drive a KMTC I/O controller from the command line.");
+  app.name("kmtv1");
+  app.require_subcommand(1);
+  // Options of the root are accepted after a subcommand as well.
+  app.fallthrough();
+  app.footer(std::string(kFooter) + kExitCodesHelp);
+  app.set_help_all_flag("--help-all", "Print help for every command and exit");
+  app.set_version_flag("--version", version_text, "Print the tool's and the library's version");
+  app.add_option("--driver", ctx.options.driver,
+                 "Driver to use (the meaning of KMT_DRIVER), e.g. sim")
+      ->type_name("SPEC");
+  app.add_option("-s,--serial", ctx.options.serial,
+                 "Controller: the full string `list` prints, or its serial part when unique "
+                 "(default: the first listed)")
+      ->type_name("SERIAL");
+  app.add_flag("--json", ctx.options.json, "Print JSON instead of text");
+  app.add_option("--trace", ctx.options.trace,
+                 "Record every frame in each direction into FILE (see README)")
+      ->type_name("FILE");
+  // Runs after the whole line is parsed and before any command's callback.
+  app.parse_complete_callback([&ctx] {
+    ctx.out.set_json(ctx.options.json);
+    ctx.prepare();
+  });
+  for (const auto &family : command_families()) family.add(app, ctx);
+}
+
+int run_command_line(Context &ctx, const std::vector<std::string> &args) {
+  CLI::App app;
+  const GlobalOptions before = ctx.options;
+  int code = kExitOk;
+  try {
+    build_app(app, ctx);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
+    ctx.out.finish();
+  } catch (const CLI::CallForHelp &e) {
+    code = app.exit(e);
+  } catch (const CLI::CallForAllHelp &e) {
+    code = app.exit(e);
+  } catch (const CLI::CallForVersion &e) {
+    code = app.exit(e);
+  } catch (const CLI::ParseError &e) {
+    ctx.out.set_json(ctx.options.json);
+    code = kExitUsage;
+    ctx.out.failure(std::string(e.what()) + "\nRun with --help for more information.", code, -1);
+  } catch (const Failure &e) {
+    code = e.exit_code;
+    ctx.out.failure(e.what(), code, e.status);
+  }
+  // --json and the like given on one line of a session hold for that line only.
+  ctx.options = before;
+  ctx.out.set_json(before.json);
+  return code;
+}
+
+}  // namespace kmt::cli
+
+int main(int argc, char **argv) {
+  kmt::cli::Context context;
+  int code = kmt::cli::run_command_line(context, std::vector<std::string>(argv + 1, argv + argc));
+  context.close();
+  return code;
+}
