@@ -3,7 +3,17 @@
  *
  * Every function returns void and reports through pointer parameters. Device
  * functions take a pointer to the device handle first and a pointer to the status
- * last. The library serves one calling thread at a time.
+ * last.
+ *
+ * Threads: every function may be called from any thread. The library holds one lock
+ * for the whole of each call, so calls from several threads take turns (a call waits
+ * while another is exchanging with a controller) and each gets exactly the result it
+ * would get alone. What the library cannot order for you: the connection is one state
+ * for the whole library, not one per device. KMT_Close of any device, or a failed
+ * KMT_InitBySN, disarms the exchange for every device and thread until the next
+ * successful KMT_InitBySN; device functions meanwhile answer status 1. Threads that
+ * each drive a device of their own should open them all first and close them only
+ * when all are done. The discovery table (KMT_CreateListDevs) is shared as well.
  *
  * Status values of device functions and of KMT_SendComm:
  *   KMT_STATUS_OK            0  success
