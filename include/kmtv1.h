@@ -105,7 +105,11 @@ KMT_API void KMT_CALL KMT_CreateListDevs(kmt_text_in type_name, int32_t *count, 
 KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, kmt_text_out type_out,
                                               kmt_text_out serial_out, int32_t *status);
 /* Opens the controller with this full serial-number string (type code + serial) and
- * configures the link. status 0 on success, 1 on any failure. */
+ * configures the link. status 0 on success, 1 on any failure. After a failure *handle
+ * is 0, never a live handle; a device that opened but whose link set-up failed has been
+ * closed again (so it can be opened anew), and KMT_GetTypeAndSNbyIndex reports the
+ * driver code of the step that failed. A device opened earlier stays open, but the
+ * exchange is disarmed for all devices until the next successful open. */
 KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, kmt_text_in serial, int32_t *status);
 /* Closes the device; the second argument is ignored. */
 KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t unused);
