@@ -3,7 +3,17 @@
  *
  * Every function returns void and reports through pointer parameters. Device
  * functions take a pointer to the device handle first and a pointer to the status
- * last. The library serves one calling thread at a time.
+ * last.
+ *
+ * Threads: every function may be called from any thread. The library holds one lock
+ * for the whole of each call, so calls from several threads take turns (a call waits
+ * while another is exchanging with a controller) and each gets exactly the result it
+ * would get alone. What the library cannot order for you: the connection is one state
+ * for the whole library, not one per device. KMT_Close of any device, or a failed
+ * KMT_InitBySN, disarms the exchange for every device and thread until the next
+ * successful KMT_InitBySN; device functions meanwhile answer status 1. Threads that
+ * each drive a device of their own should open them all first and close them only
+ * when all are done. The discovery table (KMT_CreateListDevs) is shared as well.
  *
  * Status values of device functions and of KMT_SendComm:
  *   KMT_STATUS_OK            0  success
@@ -95,7 +105,11 @@ KMT_API void KMT_CALL KMT_CreateListDevs(kmt_text_in type_name, int32_t *count, 
 KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, kmt_text_out type_out,
                                               kmt_text_out serial_out, int32_t *status);
 /* Opens the controller with this full serial-number string (type code + serial) and
- * configures the link. status 0 on success, 1 on any failure. */
+ * configures the link. status 0 on success, 1 on any failure. After a failure *handle
+ * is 0, never a live handle; a device that opened but whose link set-up failed has been
+ * closed again (so it can be opened anew), and KMT_GetTypeAndSNbyIndex reports the
+ * driver code of the step that failed. A device opened earlier stays open, but the
+ * exchange is disarmed for all devices until the next successful open. */
 KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, kmt_text_in serial, int32_t *status);
 /* Closes the device; the second argument is ignored. */
 KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t unused);

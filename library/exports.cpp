@@ -12,6 +12,7 @@
 using kmt::Library;
 using kmt::abi::guarded;
 using kmt::abi::present;
+using kmt::abi::serialised;
 namespace device = kmt::device;
 
 namespace {
@@ -64,14 +65,16 @@ KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t /*unused*/) {
 
 KMT_API void KMT_CALL KMT_GetDriverVersion(int32_t *major, int32_t *minor, int32_t *build) {
   if (!present(major, minor, build)) return;
-  *major = kVersionMajor;
-  *minor = kVersionMinor;
-  *build = kVersionBuild;
+  serialised([&] {
+    *major = kVersionMajor;
+    *minor = kVersionMinor;
+    *build = kVersionBuild;
+  });
 }
 
 KMT_API void KMT_CALL SYS_GetDriverType(uint16_t *driver_type) {
   if (!present(driver_type)) return;
-  device::SYS_GetDriverType(driver_type);
+  serialised([&] { device::SYS_GetDriverType(driver_type); });
 }
 
 KMT_API void KMT_CALL SYS_GetFirmWare(uint32_t *handle, uint16_t *firmware1, uint16_t *firmware2,

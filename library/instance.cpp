@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <utility>
 
 #include "library/abi.h"
 #include "platform/platform.h"
@@ -6,6 +7,9 @@
 namespace kmt::abi {
 namespace {
 
+// Function-local statics are built once even when threads race to the first call; the
+// instance itself is only ever touched under the library lock, so it too is built
+// exactly once.
 std::unique_ptr<Library> &slot() {
   static std::unique_ptr<Library> library;
   return library;
@@ -25,6 +29,11 @@ std::unique_ptr<Library> make_from_environment() {
 
 }  // namespace
 
+std::mutex &library_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 Library &instance() {
   auto &library = slot();
   if (!library) library = make_from_environment();
@@ -32,7 +41,12 @@ Library &instance() {
 }
 
 void replace_instance(std::unique_ptr<Library> library) {
-  slot() = std::move(library);
+  std::unique_ptr<Library> previous;
+  {
+    std::lock_guard<std::mutex> lock(library_mutex());
+    previous = std::exchange(slot(), std::move(library));
+  }
+  // The old instance goes outside the lock: its driver may take its time to let go.
 }
 
 }  // namespace kmt::abi

@@ -93,10 +93,20 @@ void Session::init_by_sn(std::uint32_t *handle, std::string_view serial, std::in
       last_result_ = step(transport_);
       if (last_result_ != d2xx::FT_OK) break;
     }
-    if (last_result_ == d2xx::FT_OK) platform_.sleep_ms(200);
+    if (last_result_ == d2xx::FT_OK) {
+      platform_.sleep_ms(200);
+    } else {
+      // A half-configured device is let go at once, so the same serial can be opened
+      // again; the failing step's code stays the one reported, whatever the close says.
+      transport_.close();
+    }
   }
   device_open_ = last_result_ == d2xx::FT_OK;
   comm_status_ = device_open_ ? kStatusOk : kStatusNotOpen;
+  // After a failure no handle is handed out: the transport's would be the device
+  // opened last (another one, or the one just closed), and a caller that closed or
+  // kept using it would reach the wrong device.
+  if (!device_open_) transport_.device_handle = 0;
   *status = comm_status_;
   *handle = transport_.device_handle;
 }

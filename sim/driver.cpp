@@ -180,6 +180,7 @@ std::unique_ptr<SimDriver> SimDriver::create(const std::string &text, std::strin
 }
 
 std::size_t SimDriver::device_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return devices_.size();
 }
 
@@ -188,6 +189,7 @@ Controller &SimDriver::controller(std::size_t index) {
 }
 
 Controller *SimDriver::find(const std::string &serial) {
+  std::lock_guard<std::mutex> lock(mutex_);
   for (auto &device : devices_) {
     if (device->serial == serial) return device->controller.get();
   }
@@ -195,22 +197,42 @@ Controller *SimDriver::find(const std::string &serial) {
 }
 
 bool SimDriver::is_open(std::size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index)->open;
 }
 
 const LinkSettings &SimDriver::link(std::size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index)->link;
 }
 
 const DeviceStats &SimDriver::stats(std::size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index)->stats;
 }
 
 std::size_t SimDriver::queued_bytes(std::size_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index)->available_at(clock_->now_us());
 }
 
+void SimDriver::inject(const Fault &fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.push_back(fault);
+}
+
+void SimDriver::clear_faults() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.clear();
+}
+
+std::vector<Fault> SimDriver::faults() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return faults_;
+}
+
 ULONG SimDriver::read_timeout_ms(std::size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index)->read_timeout_ms;
 }
 
@@ -314,6 +336,7 @@ void SimDriver::answer(Device &device, const Request &request) {
 }
 
 FT_STATUS SimDriver::ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (flags == FT_LIST_NUMBER_ONLY) {
     if (arg1 == nullptr) return FT_INVALID_PARAMETER;
     if (FT_STATUS status = call_fault(Call::kList, std::string()); status != FT_OK) return status;
@@ -337,6 +360,7 @@ FT_STATUS SimDriver::ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
 }
 
 FT_STATUS SimDriver::OpenEx(PVOID arg, DWORD flags, FT_HANDLE *handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (arg == nullptr || handle == nullptr || flags != FT_OPEN_BY_SERIAL_NUMBER) {
     return FT_INVALID_PARAMETER;
   }
@@ -361,6 +385,7 @@ FT_STATUS SimDriver::OpenEx(PVOID arg, DWORD flags, FT_HANDLE *handle) {
 }
 
 FT_STATUS SimDriver::Close(FT_HANDLE handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if (FT_STATUS status = call_fault(Call::kClose, device->serial); status != FT_OK) return status;
@@ -371,6 +396,7 @@ FT_STATUS SimDriver::Close(FT_HANDLE handle) {
 }
 
 FT_STATUS SimDriver::ResetDevice(FT_HANDLE handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if (FT_STATUS status = call_fault(Call::kReset, device->serial); status != FT_OK) return status;
@@ -380,6 +406,7 @@ FT_STATUS SimDriver::ResetDevice(FT_HANDLE handle) {
 }
 
 FT_STATUS SimDriver::Purge(FT_HANDLE handle, ULONG mask) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if ((mask & ~(FT_PURGE_RX | FT_PURGE_TX)) != 0) return FT_INVALID_PARAMETER;
@@ -393,6 +420,7 @@ FT_STATUS SimDriver::Purge(FT_HANDLE handle, ULONG mask) {
 }
 
 FT_STATUS SimDriver::SetBaudRate(FT_HANDLE handle, ULONG baud) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if (FT_STATUS status = call_fault(Call::kBaudRate, device->serial); status != FT_OK) {
@@ -407,6 +435,7 @@ FT_STATUS SimDriver::SetBaudRate(FT_HANDLE handle, ULONG baud) {
 
 FT_STATUS SimDriver::SetDataCharacteristics(FT_HANDLE handle, UCHAR word_length, UCHAR stop_bits,
                                             UCHAR parity) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if (FT_STATUS status = call_fault(Call::kDataCharacteristics, device->serial); status != FT_OK) {
@@ -427,6 +456,7 @@ FT_STATUS SimDriver::SetDataCharacteristics(FT_HANDLE handle, UCHAR word_length,
 }
 
 FT_STATUS SimDriver::SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR, UCHAR) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if (FT_STATUS status = call_fault(Call::kFlowControl, device->serial); status != FT_OK) {
@@ -442,6 +472,7 @@ FT_STATUS SimDriver::SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR, UCHAR)
 }
 
 FT_STATUS SimDriver::SetTimeouts(FT_HANDLE handle, ULONG read_ms, ULONG write_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
   if (FT_STATUS status = call_fault(Call::kTimeouts, device->serial); status != FT_OK) {
@@ -453,6 +484,7 @@ FT_STATUS SimDriver::SetTimeouts(FT_HANDLE handle, ULONG read_ms, ULONG write_ms
 }
 
 FT_STATUS SimDriver::Write(FT_HANDLE handle, LPVOID buffer, DWORD n, LPDWORD written) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (written != nullptr) *written = 0;
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;
@@ -476,6 +508,7 @@ FT_STATUS SimDriver::Write(FT_HANDLE handle, LPVOID buffer, DWORD n, LPDWORD wri
 }
 
 FT_STATUS SimDriver::Read(FT_HANDLE handle, LPVOID buffer, DWORD n, LPDWORD read) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (read != nullptr) *read = 0;
   Device *device = device_of(handle);
   if (device == nullptr) return FT_INVALID_HANDLE;

@@ -1,11 +1,15 @@
 // The simulated controller driver as C++ objects, for tests that build one directly:
 // reach its controllers and clock, look at the link, and inject faults.
 //
-// Single-threaded like the library: no call may overlap another on the same driver.
+// Safe to call from several threads: each driver operation and each look inside holds
+// the driver's lock for its whole duration (a read's wait for its bytes included), so
+// calls on one driver take turns. References it hands out (controller(), clock()) are
+// the caller's to guard.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -104,9 +108,10 @@ class SimDriver final : public Driver {
   VirtualClock *virtual_clock() { return virtual_clock_; }
 
   // Adds a fault (it acts after those added before); clear_faults() removes all.
-  void inject(const Fault &fault) { faults_.push_back(fault); }
-  void clear_faults() { faults_.clear(); }
-  const std::vector<Fault> &faults() const { return faults_; }
+  void inject(const Fault &fault);
+  void clear_faults();
+  // A copy, taken under the lock.
+  std::vector<Fault> faults() const;
 
   bool is_open(std::size_t index) const;
   const LinkSettings &link(std::size_t index) const;
@@ -143,6 +148,7 @@ class SimDriver final : public Driver {
   d2xx::FT_STATUS call_fault(Call call, const std::string &serial);
   void answer(Device &device, const Request &request);
 
+  mutable std::mutex mutex_;
   // The clock outlives the controllers, which keep a reference to it.
   std::unique_ptr<Clock> clock_;
   VirtualClock *virtual_clock_ = nullptr;

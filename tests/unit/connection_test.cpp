@@ -158,14 +158,40 @@ TEST_F(Connection, FailureAnywhereInTheSetUpLeavesTheDeviceClosed) {
     rebuild();
     driver.calls.clear();
     platform.sleeps.clear();
-    driver.failures = {{row.failing, d2xx::FT_IO_ERROR}};
+    // The close that lets the half-configured device go fails too: its code must not
+    // replace the failing step's.
+    driver.failures = {{row.failing, d2xx::FT_IO_ERROR}, {"Close", d2xx::FT_INVALID_HANDLE}};
     EXPECT_EQ(open("KMTC0002TEST01"), 1);
-    EXPECT_EQ(driver.calls.size(), row.calls_made);
+    EXPECT_EQ(handle, 0u) << "no handle after a failure";
+    const bool opened = row.calls_made > 1;
+    ASSERT_EQ(driver.calls.size(), row.calls_made + (opened ? 1 : 0));
+    EXPECT_EQ(driver.calls.back() == "Close", opened) << "an opened device is closed again";
     EXPECT_TRUE(platform.sleeps.empty());
     EXPECT_FALSE(lib->session.device_open());
     EXPECT_EQ(lib->session.last_result(), d2xx::FT_IO_ERROR);
     EXPECT_TRUE(platform.errors.empty()) << "reports are off from the first open";
   }
+}
+
+TEST_F(Connection, FailedOpenNeverHandsOutAnotherDevicesHandle) {
+  driver.serials = {"KMTC0002A", "KMTC0002B"};
+  ASSERT_EQ(open("KMTC0002A"), 0);
+  const std::uint32_t first = handle;
+  EXPECT_EQ(open("KMTC0002NOPE"), 1);
+  EXPECT_EQ(handle, 0u);
+  // A set-up failure: the device is let go and can be opened again at once.
+  driver.failures = {{"SetTimeouts", d2xx::FT_IO_ERROR}};
+  EXPECT_EQ(open("KMTC0002B"), 1);
+  EXPECT_EQ(handle, 0u);
+  driver.failures.clear();
+  EXPECT_EQ(open("KMTC0002B"), 0);
+  EXPECT_NE(handle, 0u);
+  EXPECT_NE(handle, first);
+  // The caller's 0 closes nothing.
+  std::uint32_t none = 0;
+  driver.calls.clear();
+  lib->session.close(&none);
+  EXPECT_TRUE(driver.calls.empty());
 }
 
 TEST_F(Connection, OpenPassesTheSerialUpToFortyNineCharacters) {
