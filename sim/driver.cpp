@@ -210,6 +210,14 @@ std::size_t SimDriver::queued_bytes(std::size_t index) {
   return devices_.at(index)->available_at(clock_->now_us());
 }
 
+std::uint64_t SimDriver::next_arrival_us(std::size_t index) {
+  std::uint64_t now = clock_->now_us();
+  for (const Segment &s : devices_.at(index)->incoming) {
+    if (s.at_us > now) return s.at_us;
+  }
+  return kNever;
+}
+
 ULONG SimDriver::read_timeout_ms(std::size_t index) const {
   return devices_.at(index)->read_timeout_ms;
 }
