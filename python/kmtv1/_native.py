@@ -12,6 +12,8 @@ import ctypes.util
 import os
 import sys
 
+from . import _text
+
 __all__ = ["Block", "LibraryNotFoundError", "PROTOTYPES", "candidates", "declare", "load"]
 
 PAYLOAD_SIZE = 16385  # KMT_PAYLOAD_SIZE: KMT_SendComm reads and writes this much
@@ -44,11 +46,24 @@ def _library_names():
     return ["libkmtv1.so.1", "libkmtv1.so"]
 
 
-def candidates(environ=None, find_library=ctypes.util.find_library, package_dir=None):
+def _installed_library_dir():
+    """The library directory relative to the package, when cmake --install put the
+    package beside the library (it writes _installed.py); None otherwise."""
+    try:
+        from . import _installed
+    except ImportError:
+        return None
+    return _installed.LIBRARY_DIR
+
+
+def candidates(environ=None, find_library=ctypes.util.find_library, package_dir=None,
+               installed_dir=None):
     """The places tried, in order, as (description, path-or-name, required).
 
     ``required`` is true for an explicit KMTV1_LIBRARY: when that fails to load the
     search stops there instead of silently picking up some other copy.
+    ``installed_dir`` (default: what cmake --install recorded) is the library
+    directory relative to the package directory.
     """
     environ = os.environ if environ is None else environ
     package_dir = package_dir or os.path.dirname(os.path.abspath(__file__))
@@ -56,6 +71,11 @@ def candidates(environ=None, find_library=ctypes.util.find_library, package_dir=
     if explicit:
         return [("KMTV1_LIBRARY", explicit, True)]
     found = []
+    installed_dir = installed_dir or _installed_library_dir()
+    if installed_dir:
+        directory = os.path.normpath(os.path.join(package_dir, installed_dir))
+        for filename in _library_names():
+            found.append(("installed with the package", os.path.join(directory, filename), False))
     name = find_library("kmtv1")
     if name:
         found.append(("find_library", name, False))
@@ -153,10 +173,12 @@ _PU16 = ctypes.POINTER(ctypes.c_uint16)
 _PU32 = ctypes.POINTER(ctypes.c_uint32)
 _PI32 = ctypes.POINTER(ctypes.c_int32)
 _PF64 = ctypes.POINTER(ctypes.c_double)
-_TEXT = ctypes.c_char_p  # const char *, NUL-terminated input
+# Discovery strings: const char * in, a 256-byte buffer out; VARIANT * both ways on
+# Windows.
+_TEXT = _text.text_in_type()
 
 _PAYLOAD = _block(PAYLOAD_SIZE, True)
-_STRING_OUT = _block(STRING_SIZE, True)
+_STRING_OUT = _text.text_out_type(_block(STRING_SIZE, True))
 _USER_SN_IN, _USER_SN_OUT = _block(USER_SN_SIZE, False), _block(USER_SN_SIZE, True)
 _USER_AREA_IN, _USER_AREA_OUT = _block(USER_AREA_SIZE, False), _block(USER_AREA_SIZE, True)
 _LINE_TABLE_IN = _block(LINE_TABLE_SIZE, False)

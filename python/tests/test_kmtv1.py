@@ -1,11 +1,14 @@
 """Tests of the kmtv1 Python package against the simulated controller.
 
 Run with KMTV1_LIBRARY naming the built libkmtv1 (CTest sets it) and
-KMT_DRIVER=sim:clock=virtual (set here when absent).
+KMT_DRIVER=sim:clock=virtual (set here when absent). KMTV1_TEST_HIDE_NUMPY=1 runs
+them as if NumPy were not installed; KMTV1_TEST_INSTALLED=1 tests the kmtv1 that
+Python finds (an installed one) instead of the package of this tree.
 """
 
 import ctypes
 import json
+import math
 import os
 import re
 import subprocess
@@ -14,11 +17,19 @@ import unittest
 from unittest import mock
 
 os.environ.setdefault("KMT_DRIVER", "sim:clock=virtual")
-# The package of this tree, whatever else is installed.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+if os.environ.get("KMTV1_TEST_HIDE_NUMPY"):
+    sys.modules["numpy"] = None  # makes "import numpy" fail
+if not os.environ.get("KMTV1_TEST_INSTALLED"):
+    # The package of this tree, whatever else is installed.
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
 import kmtv1  # noqa: E402  (the driver choice above must come first)
-from kmtv1 import _native  # noqa: E402
+from kmtv1 import _native, _text  # noqa: E402
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 HEADER = os.path.join(HERE, "..", "..", "include", "kmtv1.h")
@@ -153,8 +164,16 @@ class LoaderTest(unittest.TestCase):
         ]
         for environ, found, expected in cases:
             with self.subTest(environ=environ, find_library=found):
-                places = _native.candidates(environ, lambda _: found, package)
+                places = _native.candidates(environ, lambda _: found, package, "")
                 self.assertEqual([p[1] for p in places], expected)
+
+    def test_installed_library_comes_before_any_other_copy(self):
+        package = os.path.join(os.sep, "p", "lib", "python3", "site-packages", "kmtv1")
+        places = _native.candidates({}, lambda _: "libkmtv1.so.1", package, "../../..")
+        installed = os.path.join(os.sep, "p", "lib", _native._library_names()[0])
+        self.assertEqual((places[0][0], places[0][1]), ("installed with the package", installed))
+        self.assertEqual(_native.candidates({"KMTV1_LIBRARY": "/x"}, None, package, "..")[0][1],
+                         "/x")
 
     def test_named_library_that_is_missing_stops_the_search(self):
         with mock.patch.dict(os.environ, {"KMTV1_LIBRARY": "/nonexistent/libkmtv1.so.1"}):
@@ -227,6 +246,7 @@ class LifecycleTest(unittest.TestCase):
             with self.subTest(function=function):
                 with self.assertRaises(kmtv1.KmtError) as caught:
                     call()
+                self.assertIsInstance(caught.exception, kmtv1.NotOpenError)
                 self.assertEqual(caught.exception.status, kmtv1.STATUS_NOT_OPEN)
                 self.assertEqual(caught.exception.function, function)
                 self.assertIn(function, str(caught.exception))
@@ -326,18 +346,17 @@ class ArgumentPassingTest(unittest.TestCase):
             (lambda: c.wr1_search_rom(), "WR1_SearchRom", 2, 8),
             (lambda: c.scan_port(0), "DIO_ScanPort", 8, 1),
             (lambda: c.scan_port(4000), "DIO_ScanPort", 8, 4001),
-            (lambda: c.scan_port(65535), "DIO_ScanPort", 8, 4001),
         ]
         for call, function, index, size in cases:
             with self.subTest(function=function, row=cases.index((call, function, index, size))):
                 call()
                 self.assertEqual(size_of(self.last(function)[index]), size)
-        for count, channels in ((0, (1,)), (7, (2, 4)), (2000, (1, 2, 3, 4)), (65535, (3,))):
+        for count, channels in ((0, (1,)), (7, (2, 4)), (2000, (1, 2, 3, 4)), (2000, (3,))):
             with self.subTest(function="AI_Read", count=count, channels=channels):
                 c.ai_read(channels, count)
                 arrays = self.last("AI_Read")[14:18]
                 for array in arrays:
-                    self.assertEqual(size_of(array), 2 * (min(count, 2000) + 1))
+                    self.assertEqual(size_of(array), 2 * (count + 1))
 
     def test_blocks_and_counts_sent(self):
         c = self.c
@@ -372,6 +391,28 @@ class ArgumentPassingTest(unittest.TestCase):
     def test_values_that_do_not_fit_are_refused_before_any_call(self):
         c = self.c
         cases = [
+            (lambda: c.write_bit(99, 1), ValueError, r"line must be in 0\.\.11, got 99"),
+            (lambda: c.set_bit_mode(12, 1), ValueError, r"0\.\.11"),
+            (lambda: c.write_bit(0, 2), ValueError, r"value must be in 0\.\.1"),
+            (lambda: c.write_port(5, 0), ValueError, r"port must be in 0\.\.1, got 5"),
+            (lambda: c.set_port_mode(2, 1), ValueError, r"0\.\.1"),
+            (lambda: c.read_channel(4), ValueError, r"channel must be in 0\.\.3"),
+            (lambda: c.read_channel_timed(-1), ValueError, r"0\.\.3"),
+            (lambda: c.write_analog(2, 1.0), ValueError, r"output must be in 0\.\.1"),
+            (lambda: c.write_analog(0, -0.001), ValueError, r"volts must be in 0\.\.5 V"),
+            (lambda: c.write_analog(1, 5.0001), ValueError, r"0\.\.5 V"),
+            (lambda: c.write_analog(0, math.nan), ValueError, r"0\.\.5 V, got nan"),
+            (lambda: c.write_analog(0, math.inf), ValueError, r"0\.\.5 V"),
+            (lambda: c.write_analog(0, "1"), TypeError, "volts"),
+            (lambda: c.ai_read((1,), 2001), ValueError, r"sample_count must be in 0\.\.2000"),
+            (lambda: c.ai_read((3,), 65535), ValueError, r"0\.\.2000"),
+            (lambda: c.ai_read((1,), 10, threshold=math.nan), ValueError, "threshold"),
+            (lambda: c.ai_read((1,), 10, sample_delay=3001), ValueError, r"0\.\.3000 micro"),
+            (lambda: c.ai_read((1,), 10, aux_word1=9), ValueError, r"10\.\.3000"),
+            (lambda: c.scan_port(4001), ValueError, r"sample_count must be in 0\.\.4000"),
+            (lambda: c.scan_port(65535), ValueError, r"0\.\.4000"),
+            (lambda: c.generate(5, 10, 0), ValueError, r"6\.\.10000"),
+            (lambda: c.count_pulses(18), ValueError, r"0\.\.17"),
             (lambda: c.read_port(256), ValueError),
             (lambda: c.write_port(0, -1), ValueError),
             (lambda: c.write_bit(0, 1.0), TypeError),
@@ -388,9 +429,9 @@ class ArgumentPassingTest(unittest.TestCase):
             (lambda: c.ai_read((0, 1)), ValueError),
             (lambda: c.ai_read((1,), sample_delay=70000), ValueError),
         ]
-        for index, (call, error) in enumerate(cases):
+        for index, (call, error, *message) in enumerate(cases):
             with self.subTest(row=index):
-                with self.assertRaises(error):
+                with self.assertRaisesRegex(error, message[0] if message else ""):
                     call()
                 self.assertEqual(self.fake.calls, [])
 
@@ -431,10 +472,12 @@ class DeviceTest(unittest.TestCase):
     def test_analog_output_number_out_of_range(self):
         for output in (2, 3, 255):
             with self.subTest(output=output):
-                with self.assertRaises(kmtv1.KmtError) as caught:
+                with self.assertRaisesRegex(ValueError, r"output must be in 0\.\.1"):
                     self.c.write_analog(output, 1.0)
-                self.assertEqual((caught.exception.function, caught.exception.status),
-                                 ("AO_SimpleWrite", kmtv1.STATUS_OUT_OF_RANGE))
+        # The library's own refusal, through the raw function, is OutOfRangeError.
+        status = ctypes.c_int32()
+        kmtv1.lib.AO_SimpleWrite(ctypes.byref(self.c.handle), 2, 1.0, ctypes.byref(status))
+        self.assertEqual(status.value, kmtv1.STATUS_OUT_OF_RANGE)
 
     def test_digital_port_round_trip(self):
         c = self.c
@@ -489,12 +532,13 @@ class DeviceTest(unittest.TestCase):
         for channels, sample_count in (((3, 4), 5), ((4,), 0), ((1, 3, 4), 100)):
             with self.subTest(channels=channels, sample_count=sample_count):
                 got = c.ai_read(channels, sample_count)
-                self.assertEqual(got.channel_count, len(channels))
-                self.assertEqual(len(got.samples), len(channels))
-                for samples in got.samples:
+                self.assertEqual(got.channels, channels)
+                self.assertEqual(len(got.counts), len(channels))
+                self.assertEqual(len(got.volts), len(channels))
+                for samples in got.counts:
                     self.assertEqual(len(samples), sample_count + 1)
-                # Positional: the k-th list belongs to the k-th selected input.
-                for samples, channel in zip(got.samples, channels):
+                # The k-th row belongs to the k-th selected input.
+                for samples, channel in zip(got.counts, channels):
                     if channel in counts:
                         self.assertEqual(set(samples), {counts[channel]})
                 self.assertEqual(got.trailer_byte, sum(1 << (n - 1) for n in channels))
@@ -576,6 +620,115 @@ class DeviceTest(unittest.TestCase):
         with self.assertRaises(kmtv1.KmtError) as caught:
             c.uart_read()  # a closed UART refuses reads
         self.assertEqual(caught.exception.status, kmtv1.STATUS_BAD_RESPONSE)
+
+
+class ErrorClassTest(unittest.TestCase):
+    """Each status has a class of its own, caught separately; listing reports driver
+    statuses, of which only 3 is a device status."""
+
+    def test_status_to_class(self):
+        cases = [
+            ("DIO_ReadPort", 1, kmtv1.NotOpenError), ("KMT_InitBySN", 1, kmtv1.NotOpenError),
+            ("AI_Read", 2, kmtv1.NoResponseError), ("KMT_SendComm", 2, kmtv1.NoResponseError),
+            ("KMT_CreateListDevs", 3, kmtv1.UnknownTypeError),
+            ("AO_SimpleWrite", 4, kmtv1.OutOfRangeError),
+            ("KMT_CreateListDevs", 4, kmtv1.KmtError), ("KMT_CreateListDevs", 2, kmtv1.KmtError),
+            ("DIO_ReadPort", 9, kmtv1.KmtError),
+        ]
+        for function, status, cls in cases:
+            with self.subTest(function=function, status=status):
+                error = kmtv1._controller.error_for(function, status)
+                self.assertIs(type(error), cls)
+                self.assertEqual((error.function, error.status), (function, status))
+        self.assertIsInstance(kmtv1.OutOfRangeError("f", 4), ValueError)
+
+    def test_real_failures_raise_their_class(self):
+        with kmtv1.Controller() as c:
+            with self.assertRaises(kmtv1.NoResponseError):
+                c.send(99, 0)
+        with self.assertRaises(kmtv1.NotOpenError):
+            c.firmware()
+        with self.assertRaises(kmtv1.UnknownTypeError):
+            kmtv1.list_controllers("KMTCV9")
+
+
+class BlockResultTest(unittest.TestCase):
+    """Block acquisitions and scans come back in volts and line levels on a time axis,
+    as NumPy arrays when NumPy is there and as lists otherwise."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.c = kmtv1.Controller()
+        cls.array = numpy.ndarray if numpy is not None else list
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.c.close()
+
+    def test_acquisition_in_volts_with_time_axis(self):
+        c = self.c
+        c.write_analog(0, 1.0)
+        c.write_analog(1, 4.0)
+        cases = [  # channels, count, delay, expected channels, volts of looped inputs
+            ((3,), 0, 0, (3,), {3: 1.0}),
+            ((4, 3), 10, 0, (3, 4), {3: 1.0, 4: 4.0}),
+            ((1, 2, 3, 4), 50, 100, (1, 2, 3, 4), {3: 1.0, 4: 4.0}),
+        ]
+        for channels, count, delay, expected, looped in cases:
+            with self.subTest(channels=channels, count=count):
+                got = c.ai_read(channels, count, sample_delay=delay)
+                self.assertEqual(got.channels, expected)
+                self.assertIsInstance(got.time, self.array)
+                self.assertIsInstance(got.volts[0], self.array)
+                self.assertEqual(len(got.time), count + 1)
+                step = (len(expected) * 108.7663 + 19.2327 + delay + 6) / 1e6
+                self.assertEqual(float(got.time[0]), 0.0)
+                self.assertAlmostEqual(float(got.time[-1]), count * step, delta=1e-12)
+                # The library's duration is the same model plus 4 microseconds.
+                self.assertAlmostEqual(got.duration, count * step + 4e-6, delta=1e-12)
+                for row, channel in enumerate(expected):
+                    self.assertEqual([float(v) for v in got.volts[row]],
+                                     [int(n) / 1023 * 5 for n in got.counts[row]])
+                    if channel in looped:
+                        self.assertAlmostEqual(float(got.volts[row][-1]), looped[channel],
+                                               delta=5 / 1023 / 2)
+                rows = list(got.rows())
+                self.assertEqual(len(rows), count + 1)
+                self.assertEqual(len(rows[0]), 1 + len(expected))
+
+    def test_scan_as_line_levels(self):
+        c = self.c
+        c.set_port_mode(0, 1)
+        c.write_port(0, 0b10100101)
+        for count in (0, 30):
+            with self.subTest(sample_count=count):
+                got = c.scan_port(count)
+                self.assertIsInstance(got.levels[0], self.array)
+                self.assertEqual(len(got.levels), 8)
+                self.assertEqual([int(row[-1]) for row in got.levels], [1, 0, 1, 0, 0, 1, 0, 1])
+                self.assertEqual(len(got.time), count + 1)
+                self.assertAlmostEqual(float(got.time[-1]), count * got.sample_period,
+                                       delta=1e-12)
+
+
+class WindowsStringTest(unittest.TestCase):
+    """The discovery strings travel as VARIANTs on Windows: only the structure's layout
+    can be checked here."""
+
+    def test_variant_layout(self):
+        pointer = ctypes.sizeof(ctypes.c_void_p)
+        self.assertEqual(ctypes.sizeof(_text.VARIANT), 8 + max(8, 2 * pointer))
+        self.assertEqual(_text.VARIANT.vt.offset, 0)
+        self.assertEqual(_text.VARIANT.value.offset, 8)
+        self.assertEqual(_text.VT_BSTR, 8)
+
+    @unittest.skipIf(os.name == "nt", "POSIX strings")
+    def test_posix_strings_are_bytes(self):
+        with _text.text_in("KMTCV1") as argument:
+            self.assertEqual(argument, b"KMTCV1")
+        with _text.text_out() as (buffer, read):
+            buffer.value = b"SIM00001"
+            self.assertEqual(read(), "SIM00001")
 
 
 if __name__ == "__main__":
