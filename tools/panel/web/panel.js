@@ -69,8 +69,10 @@ function buildLines() {
   for (let line = 0; line < 12; ++line) {
     const row = document.createElement('tr');
     const name = document.createElement('th');
-    name.textContent = line + (line < 8 ? ' (port 0 bit ' + line + ')' :
-                                          ' (port 1 bit ' + (line - 8) + ')');
+    name.textContent = String(line);
+    const bit = document.createElement('td');
+    bit.className = 'note';
+    bit.textContent = line < 8 ? '0.' + line : '1.' + (line - 8);
     const modeCell = document.createElement('td');
     const select = document.createElement('select');
     select.id = 'mode' + line;
@@ -94,7 +96,7 @@ function buildLines() {
       act('/api/line', {line, level: levels[line] ? 0 : 1});
     });
     levelCell.appendChild(button);
-    row.append(name, modeCell, levelCell);
+    row.append(name, bit, modeCell, levelCell);
     body.appendChild(row);
   }
 }
@@ -214,23 +216,27 @@ function ticks(top, count) {
 }
 
 function formatSeconds(t) {
+  const round = (x) => String(Number(x.toPrecision(3)));
   if (t === 0) return '0';
-  if (t < 1e-3) return (t * 1e6).toPrecision(3) + ' µs';
-  if (t < 1) return (t * 1e3).toPrecision(3) + ' ms';
-  return t.toPrecision(3) + ' s';
+  if (t < 1e-3) return round(t * 1e6) + ' µs';
+  if (t < 1) return round(t * 1e3) + ' ms';
+  return round(t) + ' s';
 }
 
-const FRAME = {left: 56, right: 790, top: 12, bottom: 262};
+const FRAME = {left: 56, right: 770, top: 12, bottom: 262};
 
-// Axes with a grid over [0, tEnd] seconds; yTicks are [value, label] pairs with their
-// pixel rows. Returns the function that maps seconds to a pixel column.
-function drawFrame(svg, tEnd, yTicks) {
+// Axes with a grid over [0, tEnd] seconds; yTicks are [pixel row, label] pairs, grid
+// lines are drawn at the rows of yGrid. Returns the function that maps seconds to a
+// pixel column.
+function drawFrame(svg, tEnd, yTicks, yGrid) {
   svg.replaceChildren();
   const width = FRAME.right - FRAME.left;
   const x = (t) => FRAME.left + (tEnd > 0 ? (t / tEnd) * width : 0);
-  for (const [y, label] of yTicks) {
+  for (const y of yGrid) {
     svg.appendChild(svgElement('line', {class: 'grid', x1: FRAME.left, x2: FRAME.right,
                                         y1: y, y2: y}));
+  }
+  for (const [y, label] of yTicks) {
     svg.appendChild(svgElement('text', {x: FRAME.left - 6, y: y + 4, 'text-anchor': 'end'},
                                label));
   }
@@ -253,7 +259,8 @@ function drawAcquisition(data) {
   const tEnd = data.interval_s * Math.max(n - 1, 0);
   const vTop = Math.max(5, ...data.volts.flat());
   const y = (v) => FRAME.bottom - (v / vTop) * (FRAME.bottom - FRAME.top);
-  const x = drawFrame(svg, tEnd, ticks(vTop, 5).map((v) => [y(v), v + ' V']));
+  const vTicks = ticks(vTop, 5);
+  const x = drawFrame(svg, tEnd, vTicks.map((v) => [y(v), v + ' V']), vTicks.map(y));
   data.volts.forEach((trace, k) => {
     const input = data.inputs[k];
     const color = COLORS[(input - 1) % COLORS.length];
@@ -273,10 +280,12 @@ function drawScan(data) {
   const lane = (FRAME.bottom - FRAME.top) / 8;
   // Line 0 at the top; each lane draws high at 20 % and low at 80 % of its height.
   const y = (line, level) => FRAME.top + lane * (line + (level ? 0.2 : 0.8));
-  const labels = [];
-  for (let line = 0; line < 8; ++line) labels.push([y(line, 0.5) + lane * 0.3 - 4,
-                                                    'line ' + line]);
-  const x = drawFrame(svg, tEnd, labels);
+  const labels = [], borders = [];
+  for (let line = 0; line < 8; ++line) {
+    labels.push([FRAME.top + lane * (line + 0.5), 'line ' + line]);
+    borders.push(FRAME.top + lane * line);
+  }
+  const x = drawFrame(svg, tEnd, labels, borders);
   for (let line = 0; line < 8; ++line) {
     let d = '';
     let previous = null;
@@ -289,7 +298,7 @@ function drawScan(data) {
     });
     d += ` H${x(tEnd) + (n === 1 ? 4 : 0)}`;
     svg.appendChild(svgElement('path', {class: 'lane', 'data-line': line,
-                                        stroke: COLORS[line % 2], d}));
+                                        stroke: COLORS[0], d}));
   }
 }
 
