@@ -78,7 +78,7 @@ class PanelInBrowser(unittest.TestCase):
 
     def test_page_loads_without_console_errors(self):
         wait_for(self.driver, lambda d: text(d, "firmware") == "1 0 43 2", "firmware words")
-        self.assertEqual(text(self.driver, "controller"), "KMTC0002 SIM00001")
+        self.assertEqual(text(self.driver, "controller"), "KMTC0002SIM00001")
         errors = [entry for entry in self.driver.get_log("browser")
                   if entry["level"] in ("SEVERE", "WARNING")]
         self.assertEqual(errors, [])

@@ -15,6 +15,9 @@ using std::chrono::milliseconds;
 // How long a request waits for the library before it answers "busy": short for the live
 // readings (the page asks again a moment later), longer for what the user asked for.
 constexpr milliseconds kLiveWait{300}, kActionWait{2000};
+// Longer than the longest acquisition (about 7 s): a call taking more has met a
+// controller that does not answer (the library then waits about 30 s per exchange).
+constexpr double kLongestAction = 10.0;
 // A lost controller is looked for again at most this often.
 constexpr milliseconds kReopenInterval{1000};
 
@@ -69,10 +72,9 @@ class Controller::Turn {
       std::lock_guard lock(c_.state_);
       double seconds = std::chrono::duration<double>(Clock::now() - c_.busy_since_).count();
       char text[200];
-      std::snprintf(text, sizeof text,
-                    "the controller is still busy with the %s of %.1f s ago; it may have "
-                    "stopped answering",
-                    c_.busy_with_.c_str(), seconds);
+      std::snprintf(text, sizeof text, "the controller is busy with the %s (started %.1f s ago)%s",
+                    c_.busy_with_.c_str(), seconds,
+                    seconds > kLongestAction ? "; it seems to have stopped answering" : "");
       return {503, text};
     }
     if (c_.open_) return {};
@@ -126,6 +128,12 @@ Outcome Controller::open() {
       break;
     }
   }
+  {
+    // A controller found again may have restarted: what the panel set is unknown now.
+    std::lock_guard lock(state_);
+    for (int &mode : modes_) mode = -1;
+    for (auto &volts : outputs_) volts.reset();
+  }
   if (!found) {
     if (serial_.empty()) {
       return {502, "no controller found (driver status " + std::to_string(status) + ")"};
@@ -141,7 +149,7 @@ Outcome Controller::open() {
 
 std::string Controller::listed_name() const {
   std::lock_guard lock(state_);
-  return type_code_ + " " + serial_number_;
+  return type_code_ + serial_number_;
 }
 
 Outcome Controller::firmware(uint16_t words[4]) {

@@ -61,7 +61,8 @@ class Controller {
   // Opens the controller; the error in words when that fails.
   Outcome open();
 
-  // The controller's line as the command-line tool's `list` prints it, and its firmware.
+  // The controller's full serial-number string (type code and serial number, as the
+  // command-line tool's `list` prints it and -s takes it), and its firmware.
   std::string listed_name() const;
   Outcome firmware(uint16_t words[4]);
 
