@@ -1,0 +1,234 @@
+"""The front panel in a real headless browser, against the simulated controller.
+
+Usage: test_panel.py PANEL_PROGRAM [ARGS...]   (e.g. build/kmtv1 panel)
+Environment: KMT_PANEL_SCREENSHOT, a path to keep a screenshot of the panel at.
+"""
+import http.client
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+PANEL = sys.argv[1:]
+CHROMIUM = shutil.which("chromium") and "/usr/lib/chromium/chromium"
+CHROMEDRIVER = shutil.which("chromedriver")
+
+
+def start_panel(driver_option):
+    """Starts the panel on a free port; returns the process and the URL it printed."""
+    env = dict(os.environ, KMT_DRIVER=driver_option)
+    process = subprocess.Popen(PANEL, env=env, stdout=subprocess.PIPE, text=True)
+    line = process.stdout.readline()
+    match = re.search(r"(http://\S+)", line)
+    if not match:
+        process.kill()
+        raise RuntimeError("the panel printed no URL: " + line)
+    return process, match.group(1)
+
+
+def stop_panel(process):
+    process.terminate()
+    assert process.wait(timeout=10) == 0
+    process.stdout.close()
+
+
+def browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--window-size=1200,1760"):
+        options.add_argument(flag)
+    options.add_argument("--user-data-dir=" + tempfile.mkdtemp(prefix="kmtv1-panel-"))
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def wait_for(driver, condition, what, timeout=10):
+    WebDriverWait(driver, timeout).until(lambda d: condition(d), message=what)
+
+
+def text(driver, element_id):
+    return driver.find_element(By.ID, element_id).text
+
+
+class PanelInBrowser(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # Real time, so the inputs move; a square wave on line 2 for the logic scan.
+        cls.process, cls.url = start_panel("sim:dio_clock=2:2000")
+        cls.driver = browser()
+        cls.driver.get(cls.url)
+        wait_for(cls.driver, lambda d: text(d, "connection").startswith("Live"), "live readings")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        stop_panel(cls.process)
+
+    def test_page_loads_without_console_errors(self):
+        wait_for(self.driver, lambda d: text(d, "firmware") == "1 0 43 2", "firmware words")
+        self.assertEqual(text(self.driver, "controller"), "KMTC0002SIM00001")
+        errors = [entry for entry in self.driver.get_log("browser")
+                  if entry["level"] in ("SEVERE", "WARNING")]
+        self.assertEqual(errors, [])
+
+    def test_analog_output_is_read_back_on_its_looped_input(self):
+        # The simulated controller loops output 0 to input 3 and output 1 to input 4.
+        for output, volts, input_id in ((0, "2.000", "ai3"), (1, "3.300", "ai4")):
+            field = self.driver.find_element(By.ID, f"ao{output}-number")
+            field.clear()
+            field.send_keys(volts)
+            self.driver.find_element(By.ID, f"ao{output}-set").click()
+            wait_for(self.driver, lambda d: abs(float(text(d, input_id).split()[0]) -
+                                                float(volts)) < 0.01,
+                     f"{volts} V on {input_id}")
+            self.assertEqual(text(self.driver, f"ao{output}-state"), f"set to {volts} V")
+
+    def test_output_out_of_range_is_refused_in_words(self):
+        field = self.driver.find_element(By.ID, "ao1-number")
+        field.clear()
+        field.send_keys("7")
+        self.driver.find_element(By.ID, "ao1-set").click()
+        wait_for(self.driver, lambda d: "from 0 to 5" in text(d, "message"), "refusal shown")
+        field.clear()
+        field.send_keys("3.300")
+
+    def test_clicked_digital_output_is_seen_on_the_line(self):
+        from selenium.webdriver.support.select import Select
+        Select(self.driver.find_element(By.ID, "mode5")).select_by_visible_text("output")
+        level = self.driver.find_element(By.ID, "level5")
+        wait_for(self.driver, lambda d: level.is_enabled() and level.text == "0", "line 5 low")
+        level.click()
+        wait_for(self.driver, lambda d: level.text == "1", "line 5 high after the click")
+        level.click()
+        wait_for(self.driver, lambda d: level.text == "0", "line 5 low again")
+
+    def test_acquisition_draws_one_trace_per_enabled_input(self):
+        for enabled in ((1, 2), (1, 3, 4)):
+            for i in range(1, 5):
+                box = self.driver.find_element(By.ID, f"acq-in{i}")
+                if box.is_selected() != (i in enabled):
+                    box.click()
+            self.driver.find_element(By.ID, "acquire").click()
+            wait_for(self.driver, lambda d: [p.get_attribute("data-input") for p in
+                                             d.find_elements(By.CSS_SELECTOR,
+                                                             "#acquire-plot path.trace")]
+                     == [str(i) for i in enabled], f"traces of inputs {enabled}")
+
+    def test_logic_scan_draws_eight_lanes(self):
+        self.driver.find_element(By.ID, "scan").click()
+        wait_for(self.driver, lambda d: len(d.find_elements(By.CSS_SELECTOR,
+                                                            "#scan-plot path.lane")) == 8,
+                 "eight lanes")
+
+    def test_zz_screenshot(self):
+        # Last (by name), with every part filled in.
+        path = os.environ.get("KMT_PANEL_SCREENSHOT")
+        if not path:
+            self.skipTest("KMT_PANEL_SCREENSHOT not set")
+        for i in range(1, 5):
+            if not self.driver.find_element(By.ID, f"acq-in{i}").is_selected():
+                self.driver.find_element(By.ID, f"acq-in{i}").click()
+        self.driver.find_element(By.ID, "acquire").click()
+        self.driver.find_element(By.ID, "scan").click()
+        time.sleep(1)
+        self.driver.execute_script("window.scrollTo(0, 0)")
+        self.driver.save_screenshot(path)
+
+
+class PanelRequests(unittest.TestCase):
+    """The server's refusals, request by request, without a browser."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.process, cls.url = start_panel("sim:clock=virtual")
+        match = re.match(r"http://([^/]+)/\?token=([0-9a-f]+)", cls.url)
+        cls.host, cls.token = match.group(1), match.group(2)
+        cls.port = int(cls.host.rsplit(":", 1)[1])
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_panel(cls.process)
+
+    def request(self, method, path, host=None, body=None, token=True):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        headers = {"Host": host or self.host}
+        if token:
+            headers["X-Panel-Token"] = self.token
+        connection.request(method, path, body=body and json.dumps(body), headers=headers)
+        response = connection.getresponse()
+        data = response.read()
+        connection.close()
+        return response.status, data
+
+    def test_refusals(self):
+        port = self.port
+        cases = [
+            # method, path, host, token, body, status
+            ("GET", "/", None, False, None, 403),
+            ("GET", "/panel.js", None, False, None, 403),
+            ("GET", "/api/live", None, False, None, 403),
+            ("GET", "/?token=" + "0" * 32, None, False, None, 403),
+            ("POST", "/api/line", None, False, {"line": 0, "level": 1}, 403),
+            ("GET", "/", f"evil.example:{port}", True, None, 403),
+            ("GET", "/", f"127.0.0.1:{port + 1}", True, None, 403),
+            ("GET", "/", "127.0.0.1", True, None, 403),
+            ("GET", "/", f"localhost:{port}", True, None, 200),
+            ("GET", "/", f"[::1]:{port}", True, None, 200),
+            ("GET", "/api/line", None, True, None, 405),
+            ("POST", "/api/line", None, True, {"line": 12, "level": 1}, 400),
+            ("POST", "/api/line", None, True, {"line": 0, "level": 2}, 400),
+            ("POST", "/api/line", None, True, {"line": "0", "level": 1}, 400),
+            ("POST", "/api/line-mode", None, True, {"line": 0, "mode": 3}, 400),
+            ("POST", "/api/analog-out", None, True, {"output": 2, "volts": 1}, 400),
+            ("POST", "/api/analog-out", None, True, {"output": 0, "volts": 5.01}, 400),
+            ("POST", "/api/analog-out", None, True, {"output": 0, "volts": -0.1}, 400),
+            ("POST", "/api/acquire", None, True,
+             {"inputs": [False] * 4, "sample_count": 1, "sample_delay": 0}, 400),
+            ("POST", "/api/acquire", None, True,
+             {"inputs": [True] * 4, "sample_count": 2001, "sample_delay": 0}, 400),
+            ("POST", "/api/scan", None, True, {"sample_count": 4001, "sample_delay": 0}, 400),
+            ("POST", "/api/scan", None, True, {"sample_count": 1, "sample_delay": 3001}, 400),
+            ("POST", "/api/analog-out", None, True, {"output": 1, "volts": 5}, 200),
+            ("POST", "/api/scan", None, True, {"sample_count": 0, "sample_delay": 0}, 200),
+        ]
+        for method, path, host, token, body, status in cases:
+            with self.subTest(method=method, path=path, host=host, token=token, body=body):
+                got, data = self.request(method, path, host, body, token)
+                self.assertEqual(got, status, data)
+                if status >= 400:
+                    self.assertTrue(json.loads(data)["error"])
+
+
+class SilentController(unittest.TestCase):
+    def test_failure_is_shown_in_words_and_values_blanked(self):
+        process, url = start_panel("sim:clock=virtual,fault=silent")
+        driver = browser()
+        try:
+            driver.get(url)
+            wait_for(driver, lambda d: "did not answer" in text(d, "connection"),
+                     "the failure in words")
+            self.assertEqual(text(driver, "ai1"), "—")
+            wait_for(driver, lambda d: "firmware query failed" in text(d, "firmware"),
+                     "the firmware's failure in words")
+        finally:
+            driver.quit()
+            stop_panel(process)
+
+
+if __name__ == "__main__":
+    if not (CHROMIUM and CHROMEDRIVER):
+        print("SKIPPED: chromium or chromedriver not installed (scripts/deps.sh installs them)")
+        sys.exit(0)
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,40 @@
+# The front panel in the browser: an HTTP server in the tool's own process, with its page
+# built into the binary. Needs cpp-httplib and nlohmann-json; left out of cross builds.
+# Debian's cpp-httplib is a compiled library; its pkg-config file carries the flags its
+# build used (which the header's declarations depend on).
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND AND NOT CMAKE_CROSSCOMPILING)
+  pkg_check_modules(KMT_HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
+endif()
+find_package(nlohmann_json QUIET)
+find_package(Threads)
+if(KMT_HTTPLIB_FOUND AND nlohmann_json_FOUND AND Threads_FOUND AND NOT CMAKE_CROSSCOMPILING)
+  set(KMT_PANEL ON)
+  set(panel_dir ${PROJECT_SOURCE_DIR}/tools/panel)
+  set(panel_web ${panel_dir}/web/index.html ${panel_dir}/web/panel.css ${panel_dir}/web/panel.js)
+  set(panel_header ${PROJECT_BINARY_DIR}/generated/panel_assets.h)
+  add_custom_command(OUTPUT ${panel_header}
+    COMMAND ${CMAKE_COMMAND} "-DOUTPUT=${panel_header}" "-DFILES=${panel_web}"
+            -P ${panel_dir}/embed.cmake
+    DEPENDS ${panel_web} ${panel_dir}/embed.cmake
+    COMMENT "Embedding the panel's page" VERBATIM)
+  add_library(kmtv1_panel STATIC ${panel_dir}/server.cpp ${panel_dir}/controller.cpp
+                                 ${panel_header})
+  target_include_directories(kmtv1_panel PUBLIC ${panel_dir}
+                             PRIVATE ${PROJECT_BINARY_DIR}/generated)
+  target_link_libraries(kmtv1_panel PUBLIC kmtv1 PRIVATE PkgConfig::KMT_HTTPLIB
+                        nlohmann_json::nlohmann_json Threads::Threads)
+  # The panel alone, for its tests and for hosts without the command-line tool.
+  if(CLI11_FOUND)
+    add_executable(kmtv1-panel ${panel_dir}/main.cpp)
+    target_link_libraries(kmtv1-panel PRIVATE kmtv1_panel CLI11::CLI11)
+  endif()
+  if(KMT_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+    add_executable(kmtv1_panel_tests ${PROJECT_SOURCE_DIR}/tests/panel/host_check_test.cpp)
+    target_link_libraries(kmtv1_panel_tests PRIVATE kmtv1_panel GTest::gtest_main)
+    add_test(NAME panel_requests COMMAND kmtv1_panel_tests)
+  endif()
+else()
+  set(KMT_PANEL OFF)
+endif()

@@ -1,0 +1,374 @@
+// The panel's HTTP side: the page, its script and a small JSON interface, each request
+// checked for the access token and for a Host header naming this machine (so that a web
+// page elsewhere can neither read nor drive the controller, not even by DNS rebinding).
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "controller.h"
+#include "kmtv1.h"
+#include "panel.h"
+#include "panel_assets.h"
+
+namespace panel {
+
+namespace {
+
+using nlohmann::json;
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool is_wildcard(const std::string &bind) {
+  return bind == "0.0.0.0" || bind == "::" || bind == "[::]" || bind.empty();
+}
+
+// The address as it appears in a URL or Host header: IPv6 literals in brackets.
+std::string url_host(const std::string &address) {
+  if (address.find(':') != std::string::npos && address.front() != '[') {
+    return "[" + address + "]";
+  }
+  return address;
+}
+
+std::string random_token() {
+  std::random_device source;
+  std::uniform_int_distribution<int> nibble(0, 15);
+  std::string token;
+  for (int i = 0; i < 32; ++i) token += "0123456789abcdef"[nibble(source)];
+  return token;
+}
+
+void send_json(httplib::Response &res, int status, const json &body) {
+  res.status = status;
+  res.set_content(body.dump(), "application/json");
+}
+
+void send_error(httplib::Response &res, int status, const std::string &message) {
+  send_json(res, status, json{{"error", message}});
+}
+
+// Reads one whole number of a request body within [low, high]; the reason in words when
+// it is absent, not a whole number or out of range.
+std::optional<int> whole(const json &body, const char *key, int low, int high, std::string &why) {
+  auto it = body.find(key);
+  if (it == body.end() || !(it->is_number_integer() || it->is_number_unsigned())) {
+    why = std::string(key) + " must be a whole number";
+    return std::nullopt;
+  }
+  auto value = it->get<long long>();
+  if (value < low || value > high) {
+    why = std::string(key) + " must be " + std::to_string(low) + " to " + std::to_string(high);
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
+
+json live_json(Controller &controller) {
+  json body;
+  body["modes"] = json::array();
+  for (int mode : controller.modes()) {
+    body["modes"].push_back(mode < 0 ? json(nullptr) : json(mode));
+  }
+  body["outputs"] = json::array();
+  for (auto volts : controller.outputs()) {
+    body["outputs"].push_back(volts ? json(*volts) : json(nullptr));
+  }
+  return body;
+}
+
+class Routes {
+ public:
+  Routes(Controller &controller, std::string token, std::string bind, int port)
+      : c_(controller), token_(std::move(token)), bind_(std::move(bind)), port_(port) {}
+
+  void install(httplib::Server &server) {
+    server.set_payload_max_length(64 * 1024);
+    server.set_default_headers({{"Cache-Control", "no-store"},
+                                {"X-Content-Type-Options", "nosniff"},
+                                {"Referrer-Policy", "no-referrer"},
+                                {"X-Frame-Options", "DENY"}});
+    server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+      return guard(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                             : httplib::Server::HandlerResponse::Handled;
+    });
+    server.Get("/", [this](const httplib::Request &, httplib::Response &res) { page(res); });
+    for (const auto &asset : panel_assets::all) {
+      if (asset.name == "index.html") continue;
+      server.Get("/" + std::string(asset.name), [&asset](const httplib::Request &,
+                                                         httplib::Response &res) {
+        res.set_content(asset.bytes.data(), asset.bytes.size(), std::string(asset.type).c_str());
+      });
+    }
+    server.Get("/api/info", [this](const auto &, auto &res) { info(res); });
+    server.Get("/api/live", [this](const auto &, auto &res) { live(res); });
+    post(server, "/api/line", &Routes::line);
+    post(server, "/api/line-mode", &Routes::line_mode);
+    post(server, "/api/analog-out", &Routes::analog_out);
+    post(server, "/api/acquire", &Routes::acquire);
+    post(server, "/api/scan", &Routes::scan);
+  }
+
+ private:
+  using Action = void (Routes::*)(const json &, httplib::Response &);
+
+  // Registers a write: POST with a JSON object body; any other method is refused.
+  void post(httplib::Server &server, const std::string &path, Action action) {
+    server.Post(path, [this, action](const httplib::Request &req, httplib::Response &res) {
+      json body = json::parse(req.body, nullptr, false);
+      if (!body.is_object()) return send_error(res, 400, "the request body must be a JSON object");
+      (this->*action)(body, res);
+    });
+    auto refuse = [](const httplib::Request &, httplib::Response &res) {
+      res.set_header("Allow", "POST");
+      send_error(res, 405, "this request changes the controller: POST only");
+    };
+    server.Get(path, refuse);
+    server.Put(path, refuse);
+    server.Delete(path, refuse);
+  }
+
+  bool guard(const httplib::Request &req, httplib::Response &res) {
+    if (!host_allowed(req.get_header_value("Host"), bind_, port_)) {
+      send_error(res, 403, "forbidden: this host name is not served");
+      return false;
+    }
+    std::string given = req.has_header("X-Panel-Token") ? req.get_header_value("X-Panel-Token")
+                                                        : req.get_param_value("token");
+    if (!token_matches(given, token_)) {
+      send_error(res, 403,
+                 "forbidden: open the panel with the URL it printed (token missing "
+                 "or wrong)");
+      return false;
+    }
+    return true;
+  }
+
+  void page(httplib::Response &res) {
+    for (const auto &asset : panel_assets::all) {
+      if (asset.name != "index.html") continue;
+      std::string html(asset.bytes);
+      // The page names its script and style with the token, as every request must.
+      for (std::size_t at; (at = html.find("{{TOKEN}}")) != std::string::npos;) {
+        html.replace(at, 9, token_);
+      }
+      res.set_header("Content-Security-Policy",
+                     "default-src 'none'; script-src 'self'; style-src 'self'; "
+                     "connect-src 'self'; img-src 'self' data:; base-uri 'none'; "
+                     "form-action 'none'; frame-ancestors 'none'");
+      res.set_content(html, std::string(asset.type).c_str());
+    }
+  }
+
+  void info(httplib::Response &res) {
+    json body{{"controller", c_.listed_name()}};
+    int32_t major = 0, minor = 0, build = 0;
+    KMT_GetDriverVersion(&major, &minor, &build);
+    body["library"] =
+        std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
+    body["limits"] = {{"lines", kLines},
+                      {"output_min", kOutputMinVolts},
+                      {"output_max", kOutputMaxVolts},
+                      {"max_sample_delay", kMaxSampleDelayUs},
+                      {"max_acquire_count", kMaxAcquireCount},
+                      {"max_scan_count", kMaxScanCount}};
+    uint16_t words[4] = {};
+    if (auto r = c_.firmware(words); r.ok()) {
+      body["firmware"] = {words[0], words[1], words[2], words[3]};
+    } else {
+      body["firmware_error"] = r.error;
+    }
+    send_json(res, 200, body);
+  }
+
+  void live(httplib::Response &res) {
+    Live live;
+    auto r = c_.read_live(live);
+    json body = live_json(c_);
+    if (!r.ok()) {
+      body["error"] = r.error;
+      return send_json(res, r.http_status, body);
+    }
+    body["inputs"] = live.inputs;
+    body["ports"] = live.ports;
+    json levels = json::array();
+    for (int line = 0; line < kLines; ++line) {
+      uint8_t port = line < 8 ? live.ports[0] : live.ports[1];
+      levels.push_back((port >> (line % 8)) & 1);
+    }
+    body["levels"] = levels;
+    send_json(res, 200, body);
+  }
+
+  void line(const json &body, httplib::Response &res) {
+    std::string why;
+    auto line = whole(body, "line", 0, kLines - 1, why);
+    auto level = line ? whole(body, "level", 0, 1, why) : std::nullopt;
+    if (!level) return send_error(res, 400, why);
+    reply(res, c_.write_line(*line, *level));
+  }
+
+  void line_mode(const json &body, httplib::Response &res) {
+    std::string why;
+    auto line = whole(body, "line", 0, kLines - 1, why);
+    auto mode = line ? whole(body, "mode", 0, kModes - 1, why) : std::nullopt;
+    if (!mode) return send_error(res, 400, why);
+    reply(res, c_.set_line_mode(*line, *mode));
+  }
+
+  void analog_out(const json &body, httplib::Response &res) {
+    std::string why;
+    auto output = whole(body, "output", 0, 1, why);
+    if (!output) return send_error(res, 400, why);
+    auto volts = body.find("volts");
+    if (volts == body.end() || !volts->is_number() || !std::isfinite(volts->get<double>()) ||
+        volts->get<double>() < kOutputMinVolts || volts->get<double>() > kOutputMaxVolts) {
+      return send_error(res, 400, "volts must be a number from 0 to 5");
+    }
+    reply(res, c_.write_output(*output, volts->get<double>()));
+  }
+
+  void acquire(const json &body, httplib::Response &res) {
+    auto inputs = body.find("inputs");
+    bool enabled[4] = {};
+    bool any = false;
+    if (inputs == body.end() || !inputs->is_array() || inputs->size() != 4) {
+      return send_error(res, 400, "inputs must be four true/false values");
+    }
+    for (int i = 0; i < 4; ++i) {
+      if (!(*inputs)[i].is_boolean()) {
+        return send_error(res, 400, "inputs must be four true/false values");
+      }
+      enabled[i] = (*inputs)[i].get<bool>();
+      any = any || enabled[i];
+    }
+    if (!any) return send_error(res, 400, "choose at least one input");
+    std::string why;
+    auto delay = whole(body, "sample_delay", 0, kMaxSampleDelayUs, why);
+    auto count = delay ? whole(body, "sample_count", 0, kMaxAcquireCount, why) : std::nullopt;
+    if (!count) return send_error(res, 400, why);
+    Acquisition a;
+    if (auto r = c_.acquire(enabled, *delay, *count, a); !r.ok()) return reply(res, r);
+    send_json(res, 200,
+              json{{"inputs", a.inputs},
+                   {"volts", a.volts},
+                   {"interval_s", a.interval_s},
+                   {"duration_s", a.duration_s},
+                   {"trailer_byte", a.trailer_byte},
+                   {"trailer_value", a.trailer_value}});
+  }
+
+  void scan(const json &body, httplib::Response &res) {
+    std::string why;
+    auto delay = whole(body, "sample_delay", 0, kMaxSampleDelayUs, why);
+    auto count = delay ? whole(body, "sample_count", 0, kMaxScanCount, why) : std::nullopt;
+    if (!count) return send_error(res, 400, why);
+    Scan s;
+    if (auto r = c_.scan(*delay, *count, s); !r.ok()) return reply(res, r);
+    send_json(res, 200,
+              json{{"port", s.port}, {"period_s", s.period_s}, {"last_byte", s.last_byte}});
+  }
+
+  void reply(httplib::Response &res, const Outcome &r) {
+    if (!r.ok()) return send_error(res, r.http_status, r.error);
+    send_json(res, 200, live_json(c_));
+  }
+
+  Controller &c_;
+  std::string token_, bind_;
+  int port_;
+};
+
+}  // namespace
+
+bool host_allowed(const std::string &host_header, const std::string &bind, int port) {
+  std::string host = lower(host_header);
+  std::string suffix = ":" + std::to_string(port);
+  if (host.size() <= suffix.size() ||
+      host.compare(host.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  std::string name = host.substr(0, host.size() - suffix.size());
+  if (name == "127.0.0.1" || name == "localhost" || name == "[::1]") return true;
+  if (!is_wildcard(bind)) return name == lower(url_host(bind));
+  // Listening on every address: any address literal is this machine's; a name could be
+  // anybody's (DNS rebinding), so none but localhost is accepted.
+  static const std::regex ipv4(R"((\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3}))");
+  static const std::regex ipv6(R"(\[[0-9a-f:.]+\])");
+  return std::regex_match(name, ipv4) || std::regex_match(name, ipv6);
+}
+
+bool token_matches(const std::string &given, const std::string &expected) {
+  if (given.size() != expected.size() || expected.empty()) return false;
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    difference |= static_cast<unsigned char>(given[i] ^ expected[i]);
+  }
+  return difference == 0;
+}
+
+int run_panel(const PanelOptions &options) {
+  Controller controller(options.serial);
+  if (auto r = controller.open(); !r.ok()) {
+    std::fprintf(options.err, "kmtv1 panel: %s\n", r.error.c_str());
+    return 1;
+  }
+  // The server's threads inherit a mask with the stop signals blocked, so that this
+  // thread alone takes them (sigwait) and stops the server outside any signal handler.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  httplib::Server server;
+  int port = options.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(options.bind);
+  } else if (!server.bind_to_port(options.bind, port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    std::fprintf(options.err, "kmtv1 panel: cannot listen on %s port %d\n", options.bind.c_str(),
+                 options.port);
+    return 1;
+  }
+  std::string token = options.token.empty() ? random_token() : options.token;
+  Routes routes(controller, token, options.bind, port);
+  routes.install(server);
+
+  std::string shown = is_wildcard(options.bind) ? "127.0.0.1" : url_host(options.bind);
+  std::fprintf(options.out, "Panel of controller %s: open http://%s:%d/?token=%s\n",
+               controller.listed_name().c_str(), shown.c_str(), port, token.c_str());
+  std::fprintf(options.out, "Stop with Ctrl+C.\n");
+  std::fflush(options.out);
+
+  std::atomic<bool> stopping{false};
+  std::thread serving([&server, &stopping] {
+    server.listen_after_bind();
+    // The server ended on its own (not by stop()): wake the waiting thread.
+    if (!stopping) kill(getpid(), SIGTERM);
+  });
+  int received = 0;
+  sigwait(&stop_signals, &received);
+  stopping = true;
+  server.stop();
+  serving.join();
+  pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+  return 0;
+}
+
+}  // namespace panel
