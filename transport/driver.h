@@ -49,7 +49,9 @@ class Driver {
 // Chooses a provider by name:
 //   "sim" or "sim:OPTIONS"  the built-in simulated controller (options: sim/README.md);
 //   "d2xx" or ""            the vendor's driver library, loaded at run time;
-//   an absolute path        a shared library exporting the eleven FT_* functions.
+//   an absolute path        a shared library exporting the eleven FT_* functions;
+//   "trace:FILE:INNER"      driver INNER, every call recorded into FILE (trace.h);
+//   "replay:FILE"           a recorded trace served back (trace.h).
 // Never returns null: when the named provider cannot be had, the result is a driver
 // whose every call fails with FT_DEVICE_NOT_FOUND, and *error (if given) says why.
 std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error = nullptr);

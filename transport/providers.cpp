@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "sim/sim.h"
 #include "transport/driver.h"
+#include "transport/trace.h"
 
 namespace kmt {
 namespace {
@@ -52,10 +53,18 @@ std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error)
     driver = sim::make_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason);
   } else if (name.empty() || name == "d2xx") {
     driver = load_driver_library(platform::vendor_driver_name(), &reason);
+  } else if (name.rfind("trace:", 0) == 0) {
+    std::string file, inner;
+    split_trace_spec(name.substr(6), &file, &inner);
+    auto wrapped = make_driver(inner, &reason);
+    if (reason.empty()) driver = make_trace_driver(file, std::move(wrapped), &reason);
+  } else if (name.rfind("replay:", 0) == 0) {
+    driver = make_replay_driver(name.substr(7), &reason);
   } else if (is_absolute_path(name)) {
     driver = load_driver_library(name, &reason);
   } else {
-    reason = "unknown driver \"" + name + "\" (expected sim, d2xx or an absolute path)";
+    reason = "unknown driver \"" + name +
+             "\" (expected sim, d2xx, trace:FILE:INNER, replay:FILE or an absolute path)";
   }
   if (driver) return driver;
   if (error != nullptr) *error = reason;

@@ -11,7 +11,7 @@ namespace kmt::cli {
 const char *const kExitCodesHelp =
     "Exit codes:\n"
     "  0    success\n"
-    "  1    a file could not be read or written\n"
+    "  1    a file could not be read or written, or a bus target did not answer\n"
     "  2    wrong command line (unknown command, argument out of range)\n"
     "  3    no controller found, or it could not be opened\n"
     "  11   status 1: controller not open, or the driver refused the request\n"

@@ -34,6 +34,12 @@ struct Failure : std::runtime_error {
   int status;
 };
 
+// A failure already reported by an inner command line (a session's, a replay's): only
+// its exit code remains to pass on.
+inline Failure already_reported(int exit_code) {
+  return Failure("", exit_code);
+}
+
 // Throws a usage failure (exit code 2) unless `problem` is empty.
 void refuse_if(const std::optional<std::string> &problem);
 

@@ -85,7 +85,7 @@ int run_command_line(Context &ctx, const std::vector<std::string> &args) {
     ctx.out.failure(std::string(e.what()) + "\nRun with --help for more information.", code, -1);
   } catch (const Failure &e) {
     code = e.exit_code;
-    ctx.out.failure(e.what(), code, e.status);
+    if (*e.what() != '\0') ctx.out.failure(e.what(), code, e.status);
   }
   // --json and the like given on one line of a session hold for that line only.
   ctx.options = before;

@@ -36,8 +36,9 @@ inline constexpr Range kI2cAddress{0, 127, "I2C address"};  // 7-bit addresses
 inline constexpr Range kGenDivider{6, 10000, "generator divider"};
 inline constexpr Range kGenDuty{0, 1000, "duty (per mille)"};
 inline constexpr Range kCounterWindow{0, 17, "counting window"};
-inline constexpr Range kBlockSamples{0, 2000, "sample count"};  // intervals; +1 samples
-inline constexpr Range kScanSamples{0, 4000, "sample count"};
+// Samples per acquisition (the controller takes one more than the intervals it is sent).
+inline constexpr Range kBlockSamples{1, 2001, "sample count"};
+inline constexpr Range kScanSamples{1, 4001, "sample count"};
 inline constexpr Range kSampleDelay{0, 3000, "sample delay (us)"};
 inline constexpr Range kWaveLength{1, 2000, "waveform length"};
 inline constexpr Range kTransferBytes{1, 64, "byte count"};  // UART, 1-Wire, shift chain
