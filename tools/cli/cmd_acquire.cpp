@@ -186,6 +186,7 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
         "acquire", "Sample analog inputs as a block; summary, or CSV and an SVG picture");
     auto o = value<AcquireOptions>();
     sub->add_option("-c,--channels", o->channels, "Inputs, e.g. 1,2,3,4 or 1-4")
+        ->type_name("LIST")
         ->capture_default_str();
     sub->add_option("-n,--samples", o->samples, "Samples per input, 1..2001")
         ->check(in(kBlockSamples))
@@ -195,8 +196,9 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
         ->capture_default_str();
     sub->add_option("--threshold", o->threshold,
                     "Threshold level in volts (sent to the controller)");
-    sub->add_option("--csv", o->csv, "Write time_s and the volts of each input to FILE");
-    sub->add_option("--svg", o->svg, "Draw the inputs against time into FILE");
+    sub->add_option("--csv", o->csv, "Write time_s and the volts of each input to FILE")
+        ->type_name("FILE");
+    sub->add_option("--svg", o->svg, "Draw the inputs against time into FILE")->type_name("FILE");
     sub->callback([&ctx, o] { acquire(ctx, *o); });
   }
   {
@@ -210,8 +212,9 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
     sub->add_option("--delay", *delay, "Extra microseconds per sample, 0..3000")
         ->check(in(kSampleDelay))
         ->capture_default_str();
-    sub->add_option("--csv", *csv, "Write time_s, the port byte and each line to FILE");
-    sub->add_option("--svg", *svg, "Draw the lines' timing diagram into FILE");
+    sub->add_option("--csv", *csv, "Write time_s, the port byte and each line to FILE")
+        ->type_name("FILE");
+    sub->add_option("--svg", *svg, "Draw the lines' timing diagram into FILE")->type_name("FILE");
     sub->callback([&ctx, samples, delay, csv, svg] { scan(ctx, *samples, *delay, *csv, *svg); });
   }
   {
@@ -221,7 +224,7 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
     auto file = value<std::string>(), shape_name = value<std::string>();
     auto length = value<int>(256);
     sub->add_option("bytes", *hex, "Bytes as hex");
-    sub->add_option("-f,--file", *file, "Take the bytes from FILE");
+    sub->add_option("-f,--file", *file, "Take the bytes from FILE")->type_name("FILE");
     sub->add_option("--shape", *shape_name, "square, ramp, triangle, walk or count");
     sub->add_option("-l,--length", *length, "Bytes of the shape, 1..2000")
         ->check(in(kWaveLength))

@@ -30,7 +30,8 @@ void add_pair(CLI::App *mem, Context &ctx, const std::string &name, const std::s
   {
     auto *sub = mem->add_subcommand(name, "Read the " + what + " (hex, or --out FILE)");
     auto out = value<std::string>();
-    sub->add_option("-o,--out", *out, "Write the bytes to FILE (- for standard output)");
+    sub->add_option("-o,--out", *out, "Write the bytes to FILE (- for standard output)")
+        ->type_name("FILE");
     sub->callback([&ctx, out, what, size, user_serial] {
       std::vector<uint8_t> data(size);
       int32_t status = 0;
@@ -51,7 +52,7 @@ void add_pair(CLI::App *mem, Context &ctx, const std::string &name, const std::s
     auto hex = value<std::vector<std::string>>();
     auto file = value<std::string>();
     sub->add_option("bytes", *hex, "Bytes as hex");
-    sub->add_option("-f,--file", *file, "Take the bytes from FILE");
+    sub->add_option("-f,--file", *file, "Take the bytes from FILE")->type_name("FILE");
     sub->callback([&ctx, hex, file, what, size, user_serial] {
       auto data = memory_bytes(*hex, *file, size);
       int32_t status = 0;

@@ -100,6 +100,7 @@ void add_session_commands(CLI::App &app, Context &ctx) {
         bool terminal = KMT_STDIN_IS_TERMINAL();
         ctx.out.printed_own_output();
         int code = run_lines(ctx, std::cin, false, terminal, "stdin");
+        ctx.out.printed_own_output();
         if (code != kExitOk) throw already_reported(code);
       });
   {
@@ -119,6 +120,7 @@ void add_session_commands(CLI::App &app, Context &ctx) {
         if (!in) throw Failure("cannot read " + *script, kExitFailure);
         code = run_lines(ctx, in, true, false, *script);
       }
+      ctx.out.printed_own_output();
       if (code != kExitOk) throw already_reported(code);
     });
   }
@@ -137,6 +139,7 @@ void add_session_commands(CLI::App &app, Context &ctx) {
       ctx.options.driver = "replay:" + *file;
       ctx.out.printed_own_output();
       int code = run_command_line(ctx, *command);
+      ctx.out.printed_own_output();
       if (code != kExitOk) throw already_reported(code);
     });
   }

@@ -17,8 +17,7 @@ const char *const kExitCodesHelp =
     "  11   status 1: controller not open, or the driver refused the request\n"
     "  12   status 2: no response from the controller (or a corrupt or refused one)\n"
     "  13   status 3: unknown device type name\n"
-    "  14   status 4: argument out of the controller's range, nothing sent\n"
-    "  130  interrupted\n";
+    "  14   status 4: argument out of the controller's range, nothing sent\n";
 
 void refuse_if(const std::optional<std::string> &problem) {
   if (problem) throw Failure(*problem, kExitUsage);

@@ -20,7 +20,6 @@ enum ExitCode : int {
   kExitUsage = 2,        // the command line is wrong: unknown command, bad argument
   kExitNotFound = 3,     // no controller found, or it could not be opened
   kExitStatusBase = 10,  // a device call failed: 10 + its status (11, 12, 13, 14)
-  kExitInterrupted = 130,
 };
 
 extern const char *const kExitCodesHelp;
