@@ -53,7 +53,9 @@ class Driver {
 //   "d2xx"                  the vendor's driver library, loaded at run time;
 //   ""                      the vendor's driver library, and where it cannot be loaded,
 //                           on Linux, the kernel's serial driver;
-//   an absolute path        a shared library exporting the eleven FT_* functions.
+//   an absolute path        a shared library exporting the eleven FT_* functions;
+//   "trace:FILE:INNER"      driver INNER, every call recorded into FILE (trace.h);
+//   "replay:FILE"           a recorded trace served back (trace.h).
 // Never returns null: when the named provider cannot be had, the result is a driver
 // whose every call fails with FT_DEVICE_NOT_FOUND, and *error (if given) says why.
 std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error = nullptr);

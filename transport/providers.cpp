@@ -5,6 +5,7 @@
 #include "sim/sim.h"
 #include "transport/driver.h"
 #include "transport/tty_driver.h"
+#include "transport/trace.h"
 
 namespace kmt {
 namespace {
@@ -71,10 +72,24 @@ DriverChoice choose_driver(const std::string &name, const DriverSearch &search) 
       std::string vendor_reason = reason;
       if (!attempt("tty", make_tty_driver("", &reason, tty))) reason = vendor_reason;
     }
+  } else if (name.rfind("trace:", 0) == 0) {
+    std::string file, inner;
+    split_trace_spec(name.substr(6), &file, &inner);
+    DriverChoice wrapped = choose_driver(inner, search);
+    choice.tried = wrapped.tried;
+    if (wrapped.error.empty()) {
+      attempt("trace:" + wrapped.provider,
+              make_trace_driver(file, std::move(wrapped.driver), &reason));
+    } else {
+      reason = wrapped.error;
+    }
+  } else if (name.rfind("replay:", 0) == 0) {
+    attempt("replay", make_replay_driver(name.substr(7), &reason));
   } else if (is_absolute_path(name)) {
     attempt(name, load_driver_library(name, &reason));
   } else {
-    reason = "unknown driver \"" + name + "\" (expected sim, tty, d2xx or an absolute path)";
+    reason = "unknown driver \"" + name +
+             "\" (expected sim, tty, d2xx, trace:FILE:INNER, replay:FILE or an absolute path)";
     choice.tried.push_back(name + ": " + reason);
   }
   if (!choice.driver) {

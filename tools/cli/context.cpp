@@ -11,14 +11,13 @@ namespace kmt::cli {
 const char *const kExitCodesHelp =
     "Exit codes:\n"
     "  0    success\n"
-    "  1    a file could not be read or written\n"
+    "  1    a file could not be read or written, or a bus target did not answer\n"
     "  2    wrong command line (unknown command, argument out of range)\n"
     "  3    no controller found, or it could not be opened\n"
     "  11   status 1: controller not open, or the driver refused the request\n"
     "  12   status 2: no response from the controller (or a corrupt or refused one)\n"
     "  13   status 3: unknown device type name\n"
-    "  14   status 4: argument out of the controller's range, nothing sent\n"
-    "  130  interrupted\n";
+    "  14   status 4: argument out of the controller's range, nothing sent\n";
 
 void refuse_if(const std::optional<std::string> &problem) {
   if (problem) throw Failure(*problem, kExitUsage);

@@ -20,7 +20,6 @@ enum ExitCode : int {
   kExitUsage = 2,        // the command line is wrong: unknown command, bad argument
   kExitNotFound = 3,     // no controller found, or it could not be opened
   kExitStatusBase = 10,  // a device call failed: 10 + its status (11, 12, 13, 14)
-  kExitInterrupted = 130,
 };
 
 extern const char *const kExitCodesHelp;
@@ -33,6 +32,12 @@ struct Failure : std::runtime_error {
   int exit_code;
   int status;
 };
+
+// A failure already reported by an inner command line (a session's, a replay's): only
+// its exit code remains to pass on.
+inline Failure already_reported(int exit_code) {
+  return Failure("", exit_code);
+}
 
 // Throws a usage failure (exit code 2) unless `problem` is empty.
 void refuse_if(const std::optional<std::string> &problem);

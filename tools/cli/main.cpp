@@ -3,6 +3,7 @@
 // exit codes) and runs one command line; the commands live in cmd_<family>.cpp.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -42,7 +43,6 @@ void build_app(CLI::App &app, Context &ctx) {
   app.require_subcommand(1);
   // Options of the root are accepted after a subcommand as well.
   app.fallthrough();
-  app.footer(std::string(kFooter) + kExitCodesHelp);
   app.set_help_all_flag("--help-all", "Print help for every command and exit");
   app.set_version_flag("--version", version_text, "Print the tool's and the library's version");
   app.add_option("--driver", ctx.options.driver,
@@ -62,6 +62,15 @@ void build_app(CLI::App &app, Context &ctx) {
     ctx.prepare();
   });
   for (const auto &family : command_families()) family.add(app, ctx);
+  // The long footer once, on the root; every subcommand points to it.
+  app.footer(std::string(kFooter) + kExitCodesHelp);
+  std::function<void(CLI::App *)> point_to_root = [&](CLI::App *sub) {
+    sub->footer(
+        "Global options --driver, -s, --json and --trace work here too; drivers and "
+        "exit codes: kmtv1 --help");
+    for (auto *child : sub->get_subcommands({})) point_to_root(child);
+  };
+  for (auto *sub : app.get_subcommands({})) point_to_root(sub);
 }
 
 int run_command_line(Context &ctx, const std::vector<std::string> &args) {
@@ -82,10 +91,29 @@ int run_command_line(Context &ctx, const std::vector<std::string> &args) {
   } catch (const CLI::ParseError &e) {
     ctx.out.set_json(ctx.options.json);
     code = kExitUsage;
-    ctx.out.failure(std::string(e.what()) + "\nRun with --help for more information.", code, -1);
+    // CLI11 reports a misspelt command as a missing one: name the word it did not know,
+    // or the commands that could follow.
+    std::string message = e.what();
+    CLI::App *deepest = &app;
+    std::string path;
+    while (!deepest->get_subcommands().empty()) {
+      deepest = deepest->get_subcommands().front();
+      path += deepest->get_name() + " ";
+    }
+    auto choices = deepest->get_subcommands({});
+    if (!choices.empty()) {
+      auto left = app.remaining(true);
+      if (!left.empty()) {
+        message = "unknown command: " + path + left.front();
+      } else {
+        message = (path.empty() ? std::string("kmtv1 ") : path) + "needs a command:";
+        for (const auto *choice : choices) message += " " + choice->get_name();
+      }
+    }
+    ctx.out.failure(message + "\nRun with --help for more information.", code, -1);
   } catch (const Failure &e) {
     code = e.exit_code;
-    ctx.out.failure(e.what(), code, e.status);
+    if (*e.what() != '\0') ctx.out.failure(e.what(), code, e.status);
   }
   // --json and the like given on one line of a session hold for that line only.
   ctx.options = before;

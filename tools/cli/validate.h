@@ -36,8 +36,9 @@ inline constexpr Range kI2cAddress{0, 127, "I2C address"};  // 7-bit addresses
 inline constexpr Range kGenDivider{6, 10000, "generator divider"};
 inline constexpr Range kGenDuty{0, 1000, "duty (per mille)"};
 inline constexpr Range kCounterWindow{0, 17, "counting window"};
-inline constexpr Range kBlockSamples{0, 2000, "sample count"};  // intervals; +1 samples
-inline constexpr Range kScanSamples{0, 4000, "sample count"};
+// Samples per acquisition (the controller takes one more than the intervals it is sent).
+inline constexpr Range kBlockSamples{1, 2001, "sample count"};
+inline constexpr Range kScanSamples{1, 4001, "sample count"};
 inline constexpr Range kSampleDelay{0, 3000, "sample delay (us)"};
 inline constexpr Range kWaveLength{1, 2000, "waveform length"};
 inline constexpr Range kTransferBytes{1, 64, "byte count"};  // UART, 1-Wire, shift chain
@@ -68,9 +69,9 @@ inline std::optional<std::string> check_output_volts(double volts) {
 }
 
 // Parses a byte list written as hex: "01 a0 ff", "01a0ff", "0x01,0xa0,0xff" or
-// "01:a0:ff". Separators are spaces, commas, colons and dashes; a "0x" prefix is
-// allowed per byte; each byte is exactly two digits once separators are removed
-// from a run. Returns nothing and sets *error when the text is not such a list.
+// "01:a0:ff". Separators are blanks, commas and colons; a "0x" prefix is allowed per
+// byte; a run of digits between separators is read two digits per byte, and a single
+// digit alone is one byte. Returns nothing and sets *error when the text is not such a list.
 inline std::optional<std::vector<std::uint8_t>> parse_hex_bytes(std::string_view text,
                                                                 std::string *error) {
   auto digit = [](char c) -> int {
@@ -83,7 +84,7 @@ inline std::optional<std::vector<std::uint8_t>> parse_hex_bytes(std::string_view
   std::size_t i = 0;
   while (i < text.size()) {
     char c = text[i];
-    if (c == ' ' || c == ',' || c == ':' || c == '-' || c == '\t' || c == '\n') {
+    if (c == ' ' || c == ',' || c == ':' || c == '\t' || c == '\n') {
       ++i;
       continue;
     }
@@ -92,9 +93,8 @@ inline std::optional<std::vector<std::uint8_t>> parse_hex_bytes(std::string_view
     // a single digit after "0x" or alone stands for one byte.
     std::size_t end = i;
     while (end < text.size() && digit(text[end]) >= 0) ++end;
-    if (end == i ||
-        (end < text.size() && text[end] != ' ' && text[end] != ',' && text[end] != ':' &&
-         text[end] != '-' && text[end] != '\t' && text[end] != '\n')) {
+    if (end == i || (end < text.size() && text[end] != ' ' && text[end] != ',' &&
+                     text[end] != ':' && text[end] != '\t' && text[end] != '\n')) {
       if (error) *error = "not a hex byte list: \"" + std::string(text) + "\"";
       return std::nullopt;
     }

@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""The command-line tool as a user runs it, against the simulated controller.
+
+Usage: cli_test.py PATH_TO_KMTV1. Every run gets KMT_DRIVER=sim:clock=virtual unless a
+case names its own driver. Results are checked by value: JSON parsed, SVG parsed as XML.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+
+TOOL = None
+SIM = "sim:clock=virtual"
+
+
+def run(*args, driver=SIM, stdin=None, cwd=None):
+    env = dict(os.environ, KMT_DRIVER=driver)
+    return subprocess.run([TOOL, *args], input=stdin, capture_output=True, text=True, env=env,
+                          cwd=cwd, timeout=60)
+
+
+def documents(text):
+    """Every JSON document in text, in order (pretty-printed ones follow each other)."""
+    decoder, docs, i = json.JSONDecoder(), [], 0
+    while True:
+        while i < len(text) and text[i].isspace():
+            i += 1
+        if i == len(text):
+            return docs
+        doc, i = decoder.raw_decode(text, i)
+        docs.append(doc)
+
+
+class Families(unittest.TestCase):
+    # One session: each line's JSON document is checked against the expected fields.
+    # Lines with None are steps whose result is not looked at.
+    SESSION = [
+        ("info", {"firmware": [1, 0, 43, 2], "serial": "KMTC0002SIM00001", "library_version": "1.0.43"}),
+        ("dio port-mode 0 output", {"port": 0, "mode": 1}),
+        ("dio port-write 0 0x5a", None),
+        ("dio port-read 0", {"port": 0, "value": 0x5A}),
+        ("dio read 1", {"line": 1, "level": 1}),
+        ("dio mask 101000000000 --value 3=7", None),
+        ("dio port-read 0", {"value": 0x0D}),
+        ("ao write 0 2.5", {"output": 0, "volts": 2.5}),
+        ("ai read 3", {"input": 3, "volts": 512 / 1023 * 5}),
+        ("i2c scan", {"addresses": [0x48, 0x50]}),
+        ("i2c write 0x50 10 ca fe", None),
+        ("i2c read 0x50 2 -r 10", {"data": "ca fe"}),
+        ("spi transfer 01 02 03", {"received": "00 01 02"}),
+        ("uart init 9600", None),
+        ("uart send --text hi", None),
+        ("uart receive", {"text": "hi", "count": 2}),
+        ("onewire reset", {"presence": True}),
+        ("shift write 01 02 03 04 05 06 07 08", None),
+        ("shift read 8", {"data": "01 02 03 04 05 06 07 08"}),
+        ("mem serial-write 000102030405060708090a0b0c0d0e0f", None),
+        ("mem serial", {"data": "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f"}),
+        ("gen 1000", {"hz": 1000.0}),
+        ("count 8", {"count": 1000}),
+        ("raw 1 0", {"response": "01 00 00 00 2b 00 02 00", "length": 8}),
+        ("wave --shape walk --length 16", {"length": 16}),
+    ]
+
+    def test_session_values(self):
+        script = "\n".join(line for line, _ in self.SESSION) + "\n"
+        result = run("--json", "shell", stdin=script)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        docs = documents(result.stdout)
+        self.assertEqual(len(docs), len(self.SESSION))
+        for (line, expected), doc in zip(self.SESSION, docs):
+            for key, value in (expected or {}).items():
+                self.assertEqual(doc.get(key), value, line)
+
+    def test_onewire_search_lists_every_device_with_family_and_crc(self):
+        doc = json.loads(run("onewire", "search", "--json").stdout)
+        self.assertEqual([d["family"] for d in doc["devices"]], [0x28, 0x28, 0x01])
+        self.assertTrue(all(d["crc_ok"] for d in doc["devices"]))
+
+    def test_list_and_serial_choice(self):
+        two = SIM + ",devices=2"
+        self.assertEqual([c["serial"] for c in json.loads(run("list", "--json", driver=two).stdout)],
+                         ["KMTC0002SIM00001", "KMTC0002SIM00002"])
+        # The serial part alone, and global options after the command.
+        doc = json.loads(run("info", "--json", "-s", "SIM00002", driver=two).stdout)
+        self.assertEqual(doc["serial"], "KMTC0002SIM00002")
+        missing = run("-s", "SIM00009", "info", driver=two)
+        self.assertEqual(missing.returncode, 3)
+        self.assertIn("cannot open controller SIM00009", missing.stderr)
+
+    def test_watch_prints_one_object_per_reading(self):
+        lines = run("ai", "watch", "1", "-n", "3", "-i", "1", "--json").stdout.splitlines()
+        self.assertEqual([json.loads(line)["input"] for line in lines], [1, 1, 1])
+
+
+class Refusals(unittest.TestCase):
+    # (arguments, driver, exit code, text expected on standard error)
+    CASES = [
+        (["ao", "write", "0", "nan"], SIM, 2, "0 to 5 V"),
+        (["ao", "write", "1", "5.01"], SIM, 2, "0 to 5 V"),
+        (["raw", "1", "0", "-d", "-5"], SIM, 2, "--delay"),
+        (["acquire", "-n", "-5"], SIM, 2, "samples"),
+        (["dio", "write", "12", "1"], SIM, 2, "line"),
+        (["mem", "serial-write", "00"], SIM, 2, "exactly 16 bytes"),
+        (["frobnicate"], SIM, 2, "frobnicate"),
+        (["raw", "250", "0"], SIM, 12, "no response from the controller (status 2)"),
+        (["list"], "sim:devices=0", 3, "KMT_DRIVER=sim"),
+        (["info"], "sim:clock=virtual,fault=fail:open:3", 3, "cannot open controller"),
+    ]
+
+    def test_exit_codes_and_words(self):
+        for args, driver, code, words in self.CASES:
+            with self.subTest(args=args):
+                result = run(*args, driver=driver)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(words, result.stderr)
+                self.assertEqual(result.stdout, "")
+
+    def test_json_error_object(self):
+        result = run("raw", "250", "0", "--json")
+        self.assertEqual(json.loads(result.stdout)["error"],
+                         {"message": "exchange 250/0: no response from the controller (status 2)",
+                          "exit_code": 12, "status": 2})
+
+    def test_write_command_prints_nothing(self):
+        result = run("raw", "16", "7", "00", "ff")
+        self.assertEqual((result.returncode, result.stdout), (0, ""))
+
+
+class Acquisitions(unittest.TestCase):
+    def picture_lines(self, path):
+        root = ET.parse(path).getroot()
+        return root.findall("{http://www.w3.org/2000/svg}polyline"), ET.tostring(root, "unicode")
+
+    def test_acquire_csv_svg_json(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            result = run("acquire", "-c", "1,2,3,4", "-n", "50", "--csv", "a.csv", "--svg", "a.svg",
+                         "--json", cwd=tmp)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            doc = json.loads(result.stdout)
+            self.assertEqual([len(v) for v in doc["volts"]], [50] * 4)
+            with open(os.path.join(tmp, "a.csv")) as f:
+                rows = f.read().splitlines()
+            self.assertEqual(rows[0], "time_s,input1_V,input2_V,input3_V,input4_V")
+            self.assertEqual(len(rows), 51)
+            self.assertAlmostEqual(float(rows[-1].split(",")[0]), doc["duration_s"], places=6)
+            lines, text = self.picture_lines(os.path.join(tmp, "a.svg"))
+            self.assertEqual(len(lines), 4)
+            self.assertIn("time (s)", text)
+            self.assertIn("voltage (V)", text)
+
+    def test_scan_timing_diagram_has_a_line_per_port_line(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            # Line 0 toggles every 100 us; the scan sees it change.
+            doc = json.loads(run("scan", "-n", "200", "--svg", "p.svg", "--json", cwd=tmp,
+                                 driver=SIM + ",dio_clock=0:100").stdout)
+            self.assertEqual(len(doc["port"]), 200)
+            self.assertEqual({b & 1 for b in doc["port"]}, {0, 1})
+            lines, _ = self.picture_lines(os.path.join(tmp, "p.svg"))
+            self.assertEqual(len(lines), 8)
+
+
+class Traces(unittest.TestCase):
+    def test_recorded_session_replays_to_the_same_output(self):
+        script = "dio port-mode 0 output\ndio port-write 0 0x3c\ndio port-read 0\ni2c scan\n"
+        with tempfile.TemporaryDirectory() as tmp:
+            trace = os.path.join(tmp, "t.txt")
+            recorded = run("--json", "--trace", trace, "shell", stdin=script)
+            replayed = run("replay", trace, "--", "--json", "shell", stdin=script, driver="")
+            self.assertEqual(recorded.returncode, 0, recorded.stderr)
+            self.assertEqual(replayed.returncode, 0, replayed.stderr)
+            self.assertEqual(documents(replayed.stdout), documents(recorded.stdout))
+            with open(trace) as f:
+                frames = [line.split()[1] for line in f if not line.startswith("#")]
+            self.assertIn(">", frames)
+            self.assertIn("<", frames)
+            # A request the trace does not hold gets no answer.
+            other = run("replay", trace, "--", "dio", "port-read", "1", driver="")
+            self.assertEqual(other.returncode, 12)
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

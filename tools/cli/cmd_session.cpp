@@ -1,0 +1,150 @@
+// shell, run, replay: several commands against one open controller, and a recorded
+// trace served back as the controller.
+#include <fstream>
+#include <iostream>
+
+#include "tools/cli/commands.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define KMT_STDIN_IS_TERMINAL() (_isatty(0) != 0)
+#else
+#include <unistd.h>
+#define KMT_STDIN_IS_TERMINAL() (isatty(0) != 0)
+#endif
+
+namespace kmt::cli {
+
+namespace {
+
+// Splits a line into words as a shell would, simply: blanks separate, '...' and "..."
+// quote, a backslash escapes the next character, '#' at the start of a word begins a
+// comment. Sets *error on an unterminated quote.
+std::vector<std::string> split_words(const std::string &line, std::string *error) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false;
+  char quote = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quote) {
+      if (c == quote) {
+        quote = 0;
+      } else if (c == '\\' && quote == '"' && i + 1 < line.size()) {
+        word += line[++i];
+      } else {
+        word += c;
+      }
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+      in_word = true;
+    } else if (c == '\\' && i + 1 < line.size()) {
+      word += line[++i];
+      in_word = true;
+    } else if (c == ' ' || c == '\t' || c == '\r') {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else if (c == '#' && !in_word) {
+      break;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (quote) *error = "unterminated quote";
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+// Runs the lines of `in` one by one against ctx. stop_on_failure: the first failing
+// line ends the run with its exit code; otherwise the run goes on and returns the last
+// failure's code (0 when none failed).
+int run_lines(Context &ctx, std::istream &in, bool stop_on_failure, bool prompt,
+              const std::string &source) {
+  int last_failure = kExitOk;
+  std::string line;
+  for (int number = 1;; ++number) {
+    if (prompt) std::cerr << "kmtv1> " << std::flush;
+    if (!std::getline(in, line)) break;
+    std::string error;
+    auto words = split_words(line, &error);
+    if (!error.empty()) {
+      ctx.out.failure(source + ":" + std::to_string(number) + ": " + error, kExitUsage, -1);
+      if (stop_on_failure) return kExitUsage;
+      last_failure = kExitUsage;
+      continue;
+    }
+    if (words.empty()) continue;
+    if (words[0] == "exit" || words[0] == "quit") break;
+    int code = run_command_line(ctx, words);
+    if (code != kExitOk) {
+      last_failure = code;
+      if (stop_on_failure) {
+        if (!prompt) std::cerr << "kmtv1: stopped at " << source << ":" << number << "\n";
+        return code;
+      }
+    }
+  }
+  if (prompt) std::cerr << "\n";
+  return last_failure;
+}
+
+}  // namespace
+
+void add_session_commands(CLI::App &app, Context &ctx) {
+  app.add_subcommand("shell",
+                     "Read commands from standard input, one per line, against one open "
+                     "controller (settings hold from line to line; `exit` ends)")
+      ->callback([&ctx] {
+        bool terminal = KMT_STDIN_IS_TERMINAL();
+        ctx.out.printed_own_output();
+        int code = run_lines(ctx, std::cin, false, terminal, "stdin");
+        ctx.out.printed_own_output();
+        if (code != kExitOk) throw already_reported(code);
+      });
+  {
+    auto *sub =
+        app.add_subcommand("run",
+                           "Run the commands of SCRIPT (one per line, # comments) against one open "
+                           "controller; stops at the first failure");
+    auto script = value<std::string>();
+    sub->add_option("script", *script, "Script file, - for standard input")->required();
+    sub->callback([&ctx, script] {
+      ctx.out.printed_own_output();
+      int code = kExitOk;
+      if (*script == "-") {
+        code = run_lines(ctx, std::cin, true, false, "stdin");
+      } else {
+        std::ifstream in(*script);
+        if (!in) throw Failure("cannot read " + *script, kExitFailure);
+        code = run_lines(ctx, in, true, false, *script);
+      }
+      ctx.out.printed_own_output();
+      if (code != kExitOk) throw already_reported(code);
+    });
+  }
+  {
+    auto *sub =
+        app.add_subcommand("replay",
+                           "Run a command against a recorded trace instead of a controller: "
+                           "kmtv1 replay FILE -- COMMAND...");
+    auto file = value<std::string>();
+    auto command = value<std::vector<std::string>>();
+    sub->add_option("file", *file, "Trace recorded with --trace")
+        ->required()
+        ->check(CLI::ExistingFile);
+    sub->add_option("command", *command, "The command to run, after --")->required();
+    sub->callback([&ctx, file, command] {
+      ctx.options.driver = "replay:" + *file;
+      ctx.out.printed_own_output();
+      int code = run_command_line(ctx, *command);
+      ctx.out.printed_own_output();
+      if (code != kExitOk) throw already_reported(code);
+    });
+  }
+}
+
+static const RegisterFamily registered{110, add_session_commands};
+
+}  // namespace kmt::cli
