@@ -10,6 +10,7 @@
 
 #include "sim/sim.h"
 #include "sim/sim_driver.h"
+#include "sim/system.h"
 #include "sim/wire.h"
 
 namespace kmt::sim {
@@ -174,6 +175,9 @@ std::unique_ptr<SimDriver> SimDriver::create(const std::string &text, std::strin
     auto device = std::make_unique<Device>();
     device->serial = serial;
     device->controller = std::make_unique<Controller>(serial, options, *driver->clock_);
+    if (driver->warning_.empty()) {
+      driver->warning_ = device->controller->part<SystemArea>().state_error();
+    }
     driver->devices_.push_back(std::move(device));
   }
   return driver;
@@ -544,7 +548,9 @@ FT_STATUS SimDriver::Read(FT_HANDLE handle, LPVOID buffer, DWORD n, LPDWORD read
 }
 
 std::unique_ptr<Driver> make_driver(const std::string &options, std::string *error) {
-  return SimDriver::create(options, error);
+  auto driver = SimDriver::create(options, error);
+  if (driver && error != nullptr) *error = driver->warning();
+  return driver;
 }
 
 }  // namespace kmt::sim
