@@ -57,10 +57,13 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   const std::int32_t channels =
       channel_enable1 + channel_enable2 + channel_enable3 + channel_enable4;
   uint16_t *const arrays[4] = {samples1, samples2, samples3, samples4};
-  // A null array that would be written: the call has no effect at all, as every
+  // A null array that would be written: the call has no effect but status 4, as every
   // export does for a null pointer it would use.
   for (std::int32_t k = 0; k < channels && channels <= 4; ++k) {
-    if (arrays[k] == nullptr) return;
+    if (arrays[k] == nullptr) {
+      *status = kStatusOutOfRange;
+      return;
+    }
   }
   *status = kStatusOk;
   *channel_count = channels;
@@ -149,7 +152,11 @@ void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux
 
 void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t /*wave_mode*/,
                 const uint8_t *wave_data, int32_t *status) {
-  if (wave_length == 0 || wave_data == nullptr) return;
+  if (wave_length == 0) return;
+  if (wave_data == nullptr) {
+    *status = kStatusOutOfRange;
+    return;
+  }
   // The controller knows one wave mode; whatever the caller asks for, 7 is sent.
   std::uint8_t *p = lib.payload();
   put_word(p, kWaveMode);

@@ -28,7 +28,10 @@
  * Memory: every buffer is the caller's; the library reads and writes it only during
  * the call and never past the size stated beside each function. Passing a null
  * pointer for a parameter the call reads or writes makes the call return at once
- * without effect.
+ * without effect, except that a status pointer that is itself valid then receives
+ * KMT_STATUS_OUT_OF_RANGE (4), so the caller never reads an earlier call's success.
+ * A data pointer that the call leaves unused (a count of 0, a channel not enabled)
+ * may be null.
  *
  * Integer widths are fixed: handles are uint32_t, statuses int32_t, by-value 8- and
  * 16-bit parameters uint8_t and uint16_t, analog values IEEE-754 binary64 doubles.

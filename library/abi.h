@@ -49,4 +49,23 @@ bool present(const Pointers *...pointers) {
   return ((pointers != nullptr) && ...);
 }
 
+// True when the call must stop because it would use a null pointer (the status pointer
+// included). The call then has no effect, except that a status pointer that is itself
+// valid receives 4 (argument out of range), so its caller never reads a stale success.
+// Only the caller's own variable is written: no lock is needed.
+template <class... Pointers>
+bool refused(std::int32_t *status, const Pointers *...used) {
+  if (status != nullptr && present(used...)) return false;
+  if (status != nullptr) *status = kStatusOutOfRange;
+  return true;
+}
+
+// The pointer when the call will use it; otherwise a stand-in that passes the check,
+// for data that a count of 0 leaves unused.
+template <class T>
+const void *if_used(bool used, const T *pointer) {
+  static const char unused = 0;
+  return used ? static_cast<const void *>(pointer) : &unused;
+}
+
 }  // namespace kmt::abi

@@ -2,14 +2,20 @@
 // Nothing runs in the background; whenever the host calls, the driver works out what
 // the controller has sent by then from the clock.
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <limits>
 #include <set>
+#include <string_view>
 
+#include "sim/analog_io.h"
+#include "sim/digital_io.h"
 #include "sim/sim.h"
 #include "sim/sim_driver.h"
+#include "sim/system.h"
 #include "sim/wire.h"
 
 namespace kmt::sim {
@@ -21,6 +27,41 @@ namespace {
 constexpr std::size_t kMaxDevices = 1000;
 // ListDevices fills a buffer of 64 bytes: the serial string and its NUL.
 constexpr std::size_t kMaxSerialLength = 63;
+// The library passes at most 49 characters to OpenEx: a longer serial-number string
+// could be listed but never opened.
+constexpr std::size_t kMaxOpenableSerialLength = 49;
+
+// Every option key some part of the simulator reads; anything else is a mistake (a
+// misspelt key would otherwise be ignored without a word). A family that reads a new
+// key adds it here.
+constexpr std::array<std::string_view, 19> kKnownKeys = {
+    "devices",         "serials",      "clock",     "fault",       "state",       "dio_in",
+    "dio_clock",       "wave_step_us", "ai1",       "ai2",         "ai3",         "ai4",
+    "ao0_to",          "ao1_to",       "noise_key", "temperature", "uart_buffer", "onewire_devices",
+    "expansion_chain",
+};
+
+// The families' numeric options, checked here so that a bad value names its option
+// when the driver is built instead of surfacing later as a refused request.
+struct NumberOption {
+  const char *key;
+  double min, max;
+  bool whole;
+  const char *expected;
+};
+constexpr NumberOption kNumberOptions[] = {
+    {"temperature", std::numeric_limits<double>::lowest(), std::numeric_limits<double>::max(),
+     false, "a number of degrees Celsius"},
+    {"uart_buffer", 1, 65536, true, "a whole number of bytes from 1 to 65536"},
+    {"onewire_devices", 0, 3, true, "a whole number from 0 to 3"},
+    {"expansion_chain", 1, 64, true, "a whole number of registers from 1 to 64"},
+};
+
+std::string unknown_key_error(const std::string &key) {
+  std::string known;
+  for (std::string_view k : kKnownKeys) known += (known.empty() ? "" : ", ") + std::string(k);
+  return "unknown option \"" + key + "\" (known: " + known + ")";
+}
 constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
 
 std::string default_serial(std::size_t index) {
@@ -118,6 +159,19 @@ std::unique_ptr<SimDriver> SimDriver::create(const std::string &text, std::strin
   Options options;
   std::string why;
   if (!Options::parse(text, &options, &why)) return fail(why);
+  for (const auto &[key, value] : options.values()) {
+    if (std::find(kKnownKeys.begin(), kKnownKeys.end(), key) == kKnownKeys.end()) {
+      return fail(unknown_key_error(key));
+    }
+  }
+  for (const NumberOption &option : kNumberOptions) {
+    if (!options.has(option.key)) continue;
+    const double value = options.number(option.key, std::nan(""));
+    if (!(value >= option.min && value <= option.max) ||
+        (option.whole && value != std::floor(value))) {
+      return fail(std::string(option.key) + ": expected " + option.expected);
+    }
+  }
 
   std::vector<std::string> serials;
   if (options.has("serials")) {
@@ -131,8 +185,11 @@ std::unique_ptr<SimDriver> SimDriver::create(const std::string &text, std::strin
     }
     std::set<std::string> distinct;
     for (const std::string &s : serials) {
-      if (s.empty() || s.size() > kMaxSerialLength) {
-        return fail("serials: each serial-number string needs 1 to 63 characters");
+      if (s.empty()) return fail("serials: an empty serial-number string");
+      if (s.size() > kMaxOpenableSerialLength) {
+        return fail("serials: \"" + s + "\" has " + std::to_string(s.size()) +
+                    " characters; the library passes at most 49 to the driver, so it could"
+                    " never be opened");
       }
       if (!distinct.insert(s).second) return fail("serials: \"" + s + "\" is given twice");
     }
@@ -174,6 +231,16 @@ std::unique_ptr<SimDriver> SimDriver::create(const std::string &text, std::strin
     auto device = std::make_unique<Device>();
     device->serial = serial;
     device->controller = std::make_unique<Controller>(serial, options, *driver->clock_);
+    // The families' own option errors name their option; all controllers share the
+    // options, so the first one speaks for all.
+    for (const std::string *family_error :
+         {&device->controller->part<DigitalIo>().options_error(),
+          &device->controller->part<AnalogIo>().options_error()}) {
+      if (!family_error->empty()) return fail(*family_error);
+    }
+    if (driver->warning_.empty()) {
+      driver->warning_ = device->controller->part<SystemArea>().state_error();
+    }
     driver->devices_.push_back(std::move(device));
   }
   return driver;
@@ -544,7 +611,9 @@ FT_STATUS SimDriver::Read(FT_HANDLE handle, LPVOID buffer, DWORD n, LPDWORD read
 }
 
 std::unique_ptr<Driver> make_driver(const std::string &options, std::string *error) {
-  return SimDriver::create(options, error);
+  auto driver = SimDriver::create(options, error);
+  if (driver && error != nullptr) *error = driver->warning();
+  return driver;
 }
 
 }  // namespace kmt::sim

@@ -99,6 +99,11 @@ class SimDriver final : public Driver {
   static std::unique_ptr<SimDriver> create(const std::string &options, std::string *error);
   ~SimDriver() override;
 
+  // A problem the driver was built with and that deserves a line to the user: the
+  // state file exists but cannot be used (its memory commands are then refused).
+  // Empty when there is none.
+  const std::string &warning() const { return warning_; }
+
   std::size_t device_count() const;
   Controller &controller(std::size_t index);
   // The controller with this serial-number string, or null.
@@ -157,6 +162,7 @@ class SimDriver final : public Driver {
   VirtualClock *virtual_clock_ = nullptr;
   std::vector<std::unique_ptr<Device>> devices_;
   std::vector<Fault> faults_;
+  std::string warning_;
   std::uintptr_t next_handle_ = 0x100;
 };
 

@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
+
+#include "sim/state_file.h"
 
 namespace kmt::sim {
 namespace {
@@ -25,47 +24,6 @@ constexpr std::size_t kHalf = 64;
 // Time the controller takes to program one 64-byte half of the memory area.
 constexpr std::uint64_t kProgramHalfUs = 500;
 
-std::string to_hex(const std::uint8_t *bytes, std::size_t n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < n; ++i) {
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 0xF]);
-  }
-  return text;
-}
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Exactly n bytes from 2n hex digits; false (and *bytes untouched) otherwise.
-bool from_hex(const std::string &text, std::uint8_t *bytes, std::size_t n) {
-  if (text.size() != 2 * n) return false;
-  std::vector<std::uint8_t> decoded(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const int high = hex_digit(text[2 * i]), low = hex_digit(text[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    decoded[i] = static_cast<std::uint8_t>(high << 4 | low);
-  }
-  std::copy(decoded.begin(), decoded.end(), bytes);
-  return true;
-}
-
-// The state file's lines other than this serial's own.
-std::vector<std::string> other_lines(const std::string &path, const std::string &serial) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(serial + ' ', 0) != 0 && !line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
-
 }  // namespace
 
 SystemArea::SystemArea(Controller &controller)
@@ -73,41 +31,18 @@ SystemArea::SystemArea(Controller &controller)
   user_sn.fill(kErased);
   user_area.fill(kErased);
   if (path_.empty()) return;
-  // One line per controller: serial, user serial number and user area in hex. A line
-  // that does not parse is treated as absent (erased memory).
-  std::ifstream in(path_);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string serial, sn, area;
-    if (!(fields >> serial >> sn >> area) || serial != serial_) continue;
-    std::array<std::uint8_t, kUserSnSize> sn_bytes;
-    std::array<std::uint8_t, kUserAreaSize> area_bytes;
-    if (from_hex(sn, sn_bytes.data(), sn_bytes.size()) &&
-        from_hex(area, area_bytes.data(), area_bytes.size())) {
-      user_sn = sn_bytes;
-      user_area = area_bytes;
-    }
+  NonVolatileMemory memory{user_sn, user_area};
+  if (StateFile(path_).load(serial_, &memory, &state_error_)) {
+    user_sn = memory.user_sn;
+    user_area = memory.user_area;
   }
 }
 
 bool SystemArea::save() const {
   if (path_.empty()) return true;
-  std::vector<std::string> lines = other_lines(path_, serial_);
-  lines.push_back(serial_ + ' ' + to_hex(user_sn.data(), user_sn.size()) + ' ' +
-                  to_hex(user_area.data(), user_area.size()));
-  // Written whole beside the file, then renamed over it: a reader (or a restart after
-  // a crash) sees the old file or the new one, never a part of one.
-  const std::string temporary = path_ + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    for (const std::string &line : lines) out << line << '\n';
-    out.flush();
-    if (!out) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path_, error);
-  return !error;
+  if (!state_error_.empty()) return false;
+  std::string error;
+  return StateFile(path_).save(serial_, NonVolatileMemory{user_sn, user_area}, &error);
 }
 
 void install_system(Controller &controller) {
@@ -124,15 +59,19 @@ void install_system(Controller &controller) {
   Clock &clock = controller.clock();
   // Stores bytes into the memory and keeps the state file in step; the memory holds
   // the new bytes even when the file cannot be written, which is then reported.
+  // A memory whose state file could not be loaded is not known: nothing is read from
+  // it or written to it.
   auto store = [&area](std::span<const std::uint8_t> r, std::uint8_t *to, std::size_t n,
                        std::uint64_t busy_us) {
     if (r.size() != n) return refuse(kResultBadArgument);
+    if (!area.state_error().empty()) return refuse(kResultNotSaved);
     std::copy(r.begin(), r.end(), to);
     if (!area.save()) return refuse(kResultNotSaved);
     return Reply{0, {}, busy_us};
   };
-  auto load = [](const std::uint8_t *from, std::size_t n, std::span<const std::uint8_t> r) {
+  auto load = [&area](const std::uint8_t *from, std::size_t n, std::span<const std::uint8_t> r) {
     if (!r.empty()) return refuse(kResultBadArgument);
+    if (!area.state_error().empty()) return refuse(kResultNotSaved);
     return Reply{0, std::vector<std::uint8_t>(from, from + n), 0};
   };
 

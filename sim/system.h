@@ -25,13 +25,20 @@ class SystemArea {
   std::array<std::uint8_t, kUserAreaSize> user_area;
   std::uint8_t watchdog = 0;
 
-  // Writes the memory to the state file (when there is one) atomically: a temporary
-  // file beside it, renamed over it. False when that failed.
+  // Why the state file could not be loaded (it exists but cannot be read, or has a
+  // damaged line); empty when it could, or when there is none. While it is set the
+  // memory is not known: its reads and writes are refused and the file is never
+  // written.
+  const std::string &state_error() const { return state_error_; }
+
+  // Writes the memory to the state file, when there is one (see StateFile::save).
+  // False when that failed.
   bool save() const;
 
  private:
   std::string serial_;
   std::string path_;
+  std::string state_error_;
 };
 
 }  // namespace kmt::sim

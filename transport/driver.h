@@ -58,6 +58,7 @@ class Driver {
 //   "replay:FILE"           a recorded trace served back (trace.h).
 // Never returns null: when the named provider cannot be had, the result is a driver
 // whose every call fails with FT_DEVICE_NOT_FOUND, and *error (if given) says why.
+// A provider in use that has a problem worth reporting also sets *error.
 std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error = nullptr);
 
 // Where the choice looks; tests point it elsewhere.
@@ -73,6 +74,8 @@ struct DriverChoice {
   std::string provider;            // "sim", "tty", "d2xx", a library path, or "none"
   std::vector<std::string> tried;  // one line per provider tried, in order, with its outcome
   std::string error;               // why the named provider cannot be had; empty when it can
+  std::string
+      warning;  // a problem of the provider in use worth a line (a state file it cannot use)
 };
 DriverChoice choose_driver(const std::string &name, const DriverSearch &search = {});
 

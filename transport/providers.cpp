@@ -60,7 +60,10 @@ DriverChoice choose_driver(const std::string &name, const DriverSearch &search) 
   };
   TtyDriverOptions tty{search.sysfs_root, search.dev_root};
   if (name == "sim" || name.rfind("sim:", 0) == 0) {
-    attempt("sim", sim::make_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason));
+    if (attempt("sim",
+                sim::make_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason))) {
+      choice.warning = reason;
+    }
   } else if (name == "tty" || name.rfind("tty:", 0) == 0) {
     attempt("tty", make_tty_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason, tty));
   } else if (name.empty() || name == "d2xx") {
@@ -103,6 +106,7 @@ DriverChoice choose_driver(const std::string &name, const DriverSearch &search) 
 std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error) {
   DriverChoice choice = choose_driver(name);
   if (error != nullptr && !choice.error.empty()) *error = choice.error;
+  if (error != nullptr && !choice.warning.empty()) *error = choice.warning;
   return std::move(choice.driver);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,26 +67,64 @@ TEST_F(Abi, NullTypeNameIsTheEmptyNameAndNullSerialOpensNothing) {
   EXPECT_EQ(driver.calls.back(), "OpenEx ");
 }
 
-TEST_F(Abi, NullPointersMakeCallsReturnWithoutEffect) {
+TEST_F(Abi, NullPointersMakeCallsReturnWithoutEffectButStatusFour) {
   std::uint32_t handle = 0;
   std::int32_t status = 77;
   KMT_InitBySN(&handle, "KMTC0002TEST01", &status);
   ASSERT_EQ(status, 0);
-  driver.calls.clear();
   std::vector<std::uint8_t> buffer(KMT_PAYLOAD_SIZE);
   std::uint16_t length = 0;
-  status = 77;
-  KMT_SendComm(&handle, 0x10, 1, 0, 0, buffer.data(), &length, nullptr);
-  KMT_SendComm(&handle, 0x10, 1, 0, 0, nullptr, &length, &status);
-  KMT_SendComm(nullptr, 0x10, 1, 0, 0, buffer.data(), &length, &status);
-  KMT_CreateListDevs("KMTCV1", nullptr, &status);
-  KMT_GetTypeAndSNbyIndex(0, nullptr, nullptr, &status);
-  KMT_Close(nullptr, 0);
-  KMT_GetDriverVersion(nullptr, nullptr, nullptr);
-  SYS_GetDriverType(nullptr);
-  DIO_ReadPort(&handle, 0, nullptr, &status);
-  EXPECT_EQ(status, 77);
-  EXPECT_TRUE(driver.calls.empty());
+  std::int32_t count = 0;
+  char text[KMT_STRING_SIZE];
+  std::uint8_t bytes[64];
+  struct Row {
+    const char *name;
+    std::function<void(std::int32_t *)> call;
+    std::int32_t status;  // what a status variable holding 77 holds afterwards
+  } rows[] = {
+      {"SendComm, null status",
+       [&](std::int32_t *) {
+         KMT_SendComm(&handle, 0x10, 1, 0, 0, buffer.data(), &length, nullptr);
+       },
+       77},
+      {"SendComm, null buffer",
+       [&](std::int32_t *s) { KMT_SendComm(&handle, 0x10, 1, 0, 0, nullptr, &length, s); }, 4},
+      {"SendComm, null handle",
+       [&](std::int32_t *s) { KMT_SendComm(nullptr, 0x10, 1, 0, 0, buffer.data(), &length, s); },
+       4},
+      {"CreateListDevs, null count",
+       [&](std::int32_t *s) { KMT_CreateListDevs("KMTCV1", nullptr, s); }, 4},
+      {"GetTypeAndSNbyIndex, null type",
+       [&](std::int32_t *s) { KMT_GetTypeAndSNbyIndex(0, nullptr, text, s); }, 4},
+      {"InitBySN, null handle",
+       [&](std::int32_t *s) { KMT_InitBySN(nullptr, "KMTC0002TEST01", s); }, 4},
+      {"Close, null handle", [&](std::int32_t *) { KMT_Close(nullptr, 0); }, 77},
+      {"GetDriverVersion, null",
+       [&](std::int32_t *) { KMT_GetDriverVersion(nullptr, &count, &count); }, 77},
+      {"GetDriverType, null", [&](std::int32_t *) { SYS_GetDriverType(nullptr); }, 77},
+      {"DIO_ReadPort, null value", [&](std::int32_t *s) { DIO_ReadPort(&handle, 0, nullptr, s); },
+       4},
+      {"hc165_Read, null count", [&](std::int32_t *s) { hc165_Read(&handle, nullptr, bytes, s); },
+       4},
+      {"AI_Read, null sample array",
+       [&](std::int32_t *s) {
+         std::uint8_t trailer = 0;
+         std::uint32_t value = 0;
+         double duration = 0;
+         AI_Read(&handle, 1, 0, 0, 0, 0, 0, 0, 10, 0, 5, 0.0, &trailer, &value, nullptr, nullptr,
+                 nullptr, nullptr, &count, &duration, s);
+       },
+       4},
+      {"DO_WaveOut, null data", [&](std::int32_t *s) { DO_WaveOut(&handle, 5, 7, nullptr, s); }, 4},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    driver.calls.clear();
+    status = 77;
+    row.call(&status);
+    EXPECT_EQ(status, row.status);
+    EXPECT_TRUE(driver.calls.empty()) << "no effect";
+  }
 }
 
 TEST_F(Abi, NullDataIsRefusedOnlyWhereTheCountWouldUseIt) {
@@ -116,7 +155,7 @@ TEST_F(Abi, NullDataIsRefusedOnlyWhereTheCountWouldUseIt) {
     driver.writes.clear();
     status = 77;
     row.call(&handle, 5, &status);
-    EXPECT_EQ(status, 77) << "a count of 5 needs the data";
+    EXPECT_EQ(status, 4) << "a count of 5 needs the data";
     EXPECT_TRUE(driver.writes.empty());
     driver.reads.push_back(response_frame({}));
     row.call(&handle, 0, &status);

@@ -276,7 +276,7 @@ TEST_F(DeviceBlock, NullPointersInUseMeanNoEffect) {
                     arrays[1], arrays[2], arrays[3], &out.channel_count, &out.duration,
                     &out.status);
     EXPECT_EQ(requests().size(), row.sent ? 1u : 0u);
-    EXPECT_EQ(out.status, row.sent ? 0 : -1);
+    EXPECT_EQ(out.status, row.sent ? 0 : kStatusOutOfRange);
     EXPECT_EQ(out.channel_count,
               row.sent ? row.enables[0] + row.enables[1] + row.enables[2] + row.enables[3] : -7);
     driver.reads.clear();
@@ -284,7 +284,7 @@ TEST_F(DeviceBlock, NullPointersInUseMeanNoEffect) {
   forget();
   std::int32_t status = 1234;
   device::DO_WaveOut(*lib, &handle, 5, 7, nullptr, &status);
-  EXPECT_EQ(status, 1234);
+  EXPECT_EQ(status, kStatusOutOfRange);
   EXPECT_TRUE(driver.calls.empty());
 }
 

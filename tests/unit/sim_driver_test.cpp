@@ -376,9 +376,10 @@ TEST_F(SimDriverTest, DevicesAnswerOnTheirOwnHandles) {
 // ---- Options --------------------------------------------------------------------
 
 struct OptionsCase {
-  const char *options;
+  std::string options;
   bool valid;
   std::size_t devices;
+  const char *reason = "";  // part of the error
 };
 
 TEST(SimOptions, ValidAndMalformed) {
@@ -390,7 +391,8 @@ TEST(SimOptions, ValidAndMalformed) {
       {"devices=300", true, 300},
       {"serials=KMTC0002A1B2+KMTC0001X", true, 2},
       {"devices=2,serials=A+B", true, 2},
-      {"uart_baud=9600,ai.level=2.5,empty=", true, 1},  // the families' keys pass
+      {"uart_buffer=64,ai1=const:2.5,expansion_chain=8,temperature=-60", true, 1},
+      {"serials=KMTC0002" + std::string(41, '9'), true, 1},  // 49 characters
       {"fault=silent*1+fail:open:3", true, 1},
       {"clock", false, 0},
       {"=1", false, 0},
@@ -413,6 +415,17 @@ TEST(SimOptions, ValidAndMalformed) {
       {"fault=silent#256", false, 0},
       {"fault=silent*1*2", false, 0},
       {"fault=checksum:1", false, 0},
+      // Refused with a reason that names the culprit.
+      {"serials=KMTC0002" + std::string(42, '9'), false, 0, "the library passes at most 49"},
+      {"devcies=2", false, 0, "unknown option \"devcies\""},
+      {"uart_baud=9600", false, 0, "unknown option \"uart_baud\""},
+      {"uart_buffer=0", false, 0, "uart_buffer:"},
+      {"onewire_devices=4", false, 0, "onewire_devices:"},
+      {"expansion_chain=2.5", false, 0, "expansion_chain:"},
+      {"temperature=warm", false, 0, "temperature:"},
+      {"dio_in=01z", false, 0, "dio_in:"},
+      {"ai3=square:1", false, 0, "ai3:"},
+      {"ao1_to=7", false, 0, "ao1_to:"},
   };
   for (const OptionsCase &c : cases) {
     SCOPED_TRACE(c.options);
@@ -420,6 +433,7 @@ TEST(SimOptions, ValidAndMalformed) {
     auto driver = make_driver(c.options, &error);
     EXPECT_EQ(driver != nullptr, c.valid);
     EXPECT_EQ(error.empty(), c.valid) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     if (driver) {
       DWORD count = 99;
       ASSERT_EQ(driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
@@ -429,15 +443,14 @@ TEST(SimOptions, ValidAndMalformed) {
 }
 
 TEST(SimOptions, FamiliesReadTheirKeys) {
-  auto driver = SimDriver::create("clock=virtual,level=2.5,mode=fast,bad=2x", nullptr);
-  ASSERT_NE(driver, nullptr);
-  const Options &options = driver->controller(0).options();
+  Options options;
+  std::string error;
+  ASSERT_TRUE(Options::parse("level=2.5,mode=fast,bad=2x", &options, &error)) << error;
   EXPECT_EQ(options.number("level", 0), 2.5);
   EXPECT_EQ(options.number("bad", 7), 7) << "a value that is not a number gives the fallback";
   EXPECT_EQ(options.number("missing", 7), 7);
   EXPECT_EQ(options.text("mode"), "fast");
   EXPECT_EQ(options.text("missing", "x"), "x");
-  EXPECT_NE(driver->virtual_clock(), nullptr);
 }
 
 TEST(SimOptions, FaultGrammar) {
