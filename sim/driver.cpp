@@ -231,6 +231,15 @@ std::vector<Fault> SimDriver::faults() const {
   return faults_;
 }
 
+std::uint64_t SimDriver::next_arrival_us(std::size_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::uint64_t now = clock_->now_us();
+  for (const Segment &s : devices_.at(index)->incoming) {
+    if (s.at_us > now) return s.at_us;
+  }
+  return kNever;
+}
+
 ULONG SimDriver::read_timeout_ms(std::size_t index) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return devices_.at(index)->read_timeout_ms;

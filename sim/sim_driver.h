@@ -118,6 +118,9 @@ class SimDriver final : public Driver {
   const DeviceStats &stats(std::size_t index) const;
   // Response bytes that have arrived and wait in the host's receive queue.
   std::size_t queued_bytes(std::size_t index);
+  // When the next response bytes still on their way arrive in the host's receive
+  // queue (clock time in microseconds); UINT64_MAX when nothing is on its way.
+  std::uint64_t next_arrival_us(std::size_t index);
   // The read time-out in force, in milliseconds (0: none).
   d2xx::ULONG read_timeout_ms(std::size_t index) const;
 

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "transport/d2xx.h"
 
@@ -48,11 +49,30 @@ class Driver {
 
 // Chooses a provider by name:
 //   "sim" or "sim:OPTIONS"  the built-in simulated controller (options: sim/README.md);
-//   "d2xx" or ""            the vendor's driver library, loaded at run time;
+//   "tty" or "tty:SPEC"     the kernel's serial driver (Linux; transport/tty_driver.h);
+//   "d2xx"                  the vendor's driver library, loaded at run time;
+//   ""                      the vendor's driver library, and where it cannot be loaded,
+//                           on Linux, the kernel's serial driver;
 //   an absolute path        a shared library exporting the eleven FT_* functions.
 // Never returns null: when the named provider cannot be had, the result is a driver
 // whose every call fails with FT_DEVICE_NOT_FOUND, and *error (if given) says why.
 std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error = nullptr);
+
+// Where the choice looks; tests point it elsewhere.
+struct DriverSearch {
+  std::string vendor_library;  // empty: the platform's name for the vendor's library
+  std::string sysfs_root = "/sys";
+  std::string dev_root = "/dev";
+};
+
+// The choice with its reasons, for make_driver and for diagnosis.
+struct DriverChoice {
+  std::unique_ptr<Driver> driver;  // never null
+  std::string provider;            // "sim", "tty", "d2xx", a library path, or "none"
+  std::vector<std::string> tried;  // one line per provider tried, in order, with its outcome
+  std::string error;               // why the named provider cannot be had; empty when it can
+};
+DriverChoice choose_driver(const std::string &name, const DriverSearch &search = {});
 
 // A driver whose every call fails with FT_DEVICE_NOT_FOUND.
 std::unique_ptr<Driver> make_unavailable_driver();

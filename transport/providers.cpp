@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "sim/sim.h"
 #include "transport/driver.h"
+#include "transport/tty_driver.h"
 
 namespace kmt {
 namespace {
@@ -45,21 +46,49 @@ std::unique_ptr<Driver> make_unavailable_driver() {
   return std::make_unique<UnavailableDriver>();
 }
 
-std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error) {
+DriverChoice choose_driver(const std::string &name, const DriverSearch &search) {
+  DriverChoice choice;
   std::string reason;
-  std::unique_ptr<Driver> driver;
+  auto attempt = [&](const std::string &provider, std::unique_ptr<Driver> driver) {
+    choice.tried.push_back(provider + ": " + (driver ? "in use" : reason));
+    if (driver) {
+      choice.driver = std::move(driver);
+      choice.provider = provider;
+    }
+    return choice.driver != nullptr;
+  };
+  TtyDriverOptions tty{search.sysfs_root, search.dev_root};
   if (name == "sim" || name.rfind("sim:", 0) == 0) {
-    driver = sim::make_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason);
+    attempt("sim", sim::make_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason));
+  } else if (name == "tty" || name.rfind("tty:", 0) == 0) {
+    attempt("tty", make_tty_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason, tty));
   } else if (name.empty() || name == "d2xx") {
-    driver = load_driver_library(platform::vendor_driver_name(), &reason);
+    std::string vendor =
+        search.vendor_library.empty() ? platform::vendor_driver_name() : search.vendor_library;
+    if (!attempt("d2xx", load_driver_library(vendor, &reason)) && name.empty()) {
+      // Without the vendor's library the bridge is the kernel's: on Linux its own
+      // serial driver holds it. Nothing attached is then an empty list, not an error.
+      std::string vendor_reason = reason;
+      if (!attempt("tty", make_tty_driver("", &reason, tty))) reason = vendor_reason;
+    }
   } else if (is_absolute_path(name)) {
-    driver = load_driver_library(name, &reason);
+    attempt(name, load_driver_library(name, &reason));
   } else {
-    reason = "unknown driver \"" + name + "\" (expected sim, d2xx or an absolute path)";
+    reason = "unknown driver \"" + name + "\" (expected sim, tty, d2xx or an absolute path)";
+    choice.tried.push_back(name + ": " + reason);
   }
-  if (driver) return driver;
-  if (error != nullptr) *error = reason;
-  return make_unavailable_driver();
+  if (!choice.driver) {
+    choice.driver = make_unavailable_driver();
+    choice.provider = "none";
+    choice.error = reason;
+  }
+  return choice;
+}
+
+std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error) {
+  DriverChoice choice = choose_driver(name);
+  if (error != nullptr && !choice.error.empty()) *error = choice.error;
+  return std::move(choice.driver);
 }
 
 }  // namespace kmt
