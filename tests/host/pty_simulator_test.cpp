@@ -2,7 +2,9 @@
 // the kernel serial-driver provider as a host program reaches a real controller; and the
 // default choice on a machine with neither the vendor's library nor a bridge.
 // Each suite runs in its own process (tests/CMakeLists.txt): the library takes
-// KMT_DRIVER once per process.
+// KMT_DRIVER once per process. Linux only.
+#if defined(__linux__)
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -162,3 +164,5 @@ TEST(KernelFallback, NothingAttachedIsAnEmptyListAtOnce) {
 }
 
 }  // namespace
+
+#endif
