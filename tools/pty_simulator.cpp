@@ -241,7 +241,7 @@ int run_simulate_pty(const std::string &options, std::ostream &out, std::ostream
   std::string error;
   auto server = PtySimulator::create(options, &error);
   if (!server) {
-    err << "kmtv1 simulate: " << error << "\n";
+    err << error << "\n";
     return 1;
   }
   out << server->driver_value() << std::endl;
@@ -268,7 +268,7 @@ std::unique_ptr<PtySimulator> PtySimulator::create(const std::string &, std::str
 }
 
 int run_simulate_pty(const std::string &, std::ostream &, std::ostream &err) {
-  err << "kmtv1 simulate: pseudo-terminals need Linux\n";
+  err << "pseudo-terminals need Linux\n";
   return 1;
 }
 

@@ -25,6 +25,7 @@
 // a pseudo-terminal has no line to set. On sysfs ports it is an error.
 // A hang-up (device unplugged, pseudo-terminal's other side gone) or an I/O error makes
 // the call fail with FT_IO_ERROR at once, and every later call on that handle but Close.
+// Calls must not overlap (the library's lock serialises them).
 #pragma once
 
 #include <memory>

@@ -13,8 +13,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
+#include "tools/doctor.h"
 #include "transport/driver.h"
 #include "transport/tty_driver.h"
 #include "transport/tty_sysfs.h"
@@ -138,6 +140,31 @@ TEST(TtyProvider, WithoutTheVendorLibraryTheKernelDriverStandsInAndFindsNothing)
   choice = choose_driver("d2xx", {"/nonexistent/libftd2xx.so", empty.root(), "/dev"});
   EXPECT_EQ(choice.provider, "none");
   EXPECT_FALSE(choice.error.empty());
+}
+
+TEST(Doctor, SaysWhatTheKernelSeesAndWhyNothingOpens) {
+  FakeSysfs sysfs;
+  sysfs.add("ttyUSB0", "1-1", "ftdi_sio", "KMTC0002A1");
+  sysfs.add("ttyUSB1", "1-2", "ftdi_sio", "FT9XYZ");
+  std::ostringstream out;
+  tools::DoctorOptions options{nullptr, "/nonexistent/libftd2xx.so", sysfs.root(), "/nonexistent"};
+  EXPECT_EQ(tools::run_doctor(out, options), 1);
+  std::string report = out.str();
+  const char *expected[] = {
+      "driver: tty (KMT_DRIVER unset)",
+      "tried d2xx: ",
+      "vendor library /nonexistent/libftd2xx.so: not found",
+      "FTDI USB devices the kernel sees: 2",
+      "1-2 0403:6001 serial \"FT9XYZ\"",
+      "not a controller",
+      "ttyUSB0 serial \"KMTC0002A1\" driver ftdi_sio",
+      "/nonexistent/ttyUSB0: missing",
+      "latency timer: 16 ms",
+      "devices through the tty driver: 2 (status 0)",
+      "controller KMTC0002A1: does not open (status 2)",
+      "no controller can be opened",
+  };
+  for (const char *line : expected) EXPECT_NE(report.find(line), std::string::npos) << line;
 }
 
 // A pseudo-terminal opened through the provider, the test holding its other side.

@@ -78,7 +78,11 @@ std::string Context::driver_spec() const {
 
 std::string Context::driver_description() const {
   std::string spec = driver_spec();
-  return spec.empty() || spec == "d2xx" ? "d2xx (the FTDI D2XX driver, the default)" : spec;
+  if (spec == "d2xx") return "d2xx (the FTDI D2XX driver)";
+#if defined(__linux__)
+  if (spec.empty()) return "the default: the FTDI D2XX driver, else the kernel's (tty)";
+#endif
+  return spec.empty() ? "d2xx (the FTDI D2XX driver, the default)" : spec;
 }
 
 namespace {
