@@ -1,6 +1,6 @@
-# What `cmake --install` adds beyond the library, its header and its CMake package:
-# a pkg-config file, the tools with a run path that finds the installed library, the
-# udev rule when the tree has one, and the Python package.
+# What `cmake --install` adds beyond the library, its header, its CMake package and the
+# udev rule: a pkg-config file, the tools with a run path that finds the installed
+# library, and the Python package.
 #
 # Every installed path is relative to the prefix, so `cmake --install build --prefix P`
 # works for any P chosen at install time.
@@ -37,16 +37,6 @@ if(NOT WIN32)
   endforeach()
 endif()
 install(TARGETS kmtv1-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-
-# The udev rule that gives users access to the controller without root. Installed
-# into the prefix's lib/udev/rules.d, where a packaged rule belongs; udev reads only
-# /usr/lib/udev/rules.d and /etc/udev/rules.d, so a /usr/local install sets
-# -DKMT_UDEV_RULES_DIR=/etc/udev/rules.d.
-set(KMT_UDEV_RULES_DIR lib/udev/rules.d CACHE STRING "Where the udev rule is installed")
-file(GLOB KMT_UDEV_RULES ${PROJECT_SOURCE_DIR}/packaging/udev/*.rules)
-if(KMT_UDEV_RULES AND NOT WIN32 AND NOT APPLE)
-  install(FILES ${KMT_UDEV_RULES} DESTINATION ${KMT_UDEV_RULES_DIR})
-endif()
 
 # The Python package (pure Python; nothing compiled). It goes where the prefix's
 # interpreter looks: Debian's python3 reads <prefix>/lib/python3.X/dist-packages for

@@ -7,10 +7,13 @@ buffer shorter than the library will read or write, so even the raw functions
 cannot be handed a short buffer by mistake.
 """
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import sys
+from typing import Any, Callable, List, Optional, Tuple
 
 from . import _text
 
@@ -28,7 +31,7 @@ ROM_SIZE = 8
 class LibraryNotFoundError(OSError):
     """No loadable libkmtv1 was found; ``tried`` lists what was attempted."""
 
-    def __init__(self, tried):
+    def __init__(self, tried: List[Tuple[str, str]]) -> None:
         self.tried = list(tried)
         lines = "\n".join("  %s: %s" % (place, why) for place, why in self.tried)
         super().__init__("libkmtv1 could not be loaded; tried:\n" + lines)
@@ -37,7 +40,7 @@ class LibraryNotFoundError(OSError):
 LibraryNotFoundError.__module__ = "kmtv1"
 
 
-def _library_names():
+def _library_names() -> List[str]:
     """File names of the shared library on this platform (versioned name first)."""
     if os.name == "nt":
         return ["kmtv1.dll"]
@@ -46,7 +49,7 @@ def _library_names():
     return ["libkmtv1.so.1", "libkmtv1.so"]
 
 
-def _installed_library_dir():
+def _installed_library_dir() -> Optional[str]:
     """The library directory relative to the package, when cmake --install put the
     package beside the library (it writes _installed.py); None otherwise."""
     try:
@@ -56,8 +59,10 @@ def _installed_library_dir():
     return _installed.LIBRARY_DIR
 
 
-def candidates(environ=None, find_library=ctypes.util.find_library, package_dir=None,
-               installed_dir=None):
+def candidates(environ: Any = None,
+               find_library: Callable[[str], Optional[str]] = ctypes.util.find_library,
+               package_dir: Optional[str] = None,
+               installed_dir: Optional[str] = None) -> List[Tuple[str, str, bool]]:
     """The places tried, in order, as (description, path-or-name, required).
 
     ``required`` is true for an explicit KMTV1_LIBRARY: when that fails to load the
@@ -87,13 +92,13 @@ def candidates(environ=None, find_library=ctypes.util.find_library, package_dir=
     return found
 
 
-def _loader():
+def _loader() -> Any:
     # The Windows build uses __stdcall (KMT_CALL); WinDLL matches it on 32-bit
     # Windows and is the same as CDLL on 64-bit.
     return ctypes.WinDLL if os.name == "nt" else ctypes.CDLL
 
 
-def load(path=None):
+def load(path: Optional[str] = None) -> Any:
     """Loads the library (from ``path`` if given, else by the search order) and
     declares every prototype on it. Raises LibraryNotFoundError."""
     places = [("argument", path, True)] if path else candidates()
@@ -129,7 +134,7 @@ class Block:
     writable = True
 
     @classmethod
-    def from_param(cls, obj):
+    def from_param(cls, obj: Any) -> Any:
         if obj is None:
             return None
         if isinstance(obj, ctypes.Array):
@@ -156,7 +161,7 @@ class Block:
         return array
 
 
-def _block(size, writable):
+def _block(size: int, writable: bool) -> type:
     name = "Block%d%s" % (size, "Out" if writable else "In")
     return type(name, (Block,), {"size": size, "writable": writable})
 
@@ -262,7 +267,7 @@ PROTOTYPES = {
 }
 
 
-def declare(library):
+def declare(library: Any) -> Any:
     """Sets argtypes and restype of every export on a loaded library; returns it."""
     for name, argtypes in PROTOTYPES.items():
         function = getattr(library, name)

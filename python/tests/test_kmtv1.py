@@ -191,6 +191,10 @@ class DiscoveryTest(unittest.TestCase):
     def test_version_and_driver_type(self):
         self.assertEqual(kmtv1.version(), (1, 0, 43))
         self.assertEqual(kmtv1.driver_type(), 1)
+        # The package's version, as pip and Python see it, is the library's.
+        self.assertEqual(kmtv1.__version__, "%d.%d.%d" % kmtv1.version())
+        with open(os.path.join(HERE, "..", "pyproject.toml")) as f:
+            self.assertIn('\nversion = "%s"\n' % kmtv1.__version__, f.read())
 
     def test_list_controllers(self):
         cases = [("KMTCV1", [("KMTC0002", "SIM00001")]), ("kmtcv1", [("KMTC0002", "SIM00001")]),

@@ -3,7 +3,7 @@
 # that it cannot rot; the figures are for reading (a shared CI machine is noisy, and
 # this build is not the optimised one of bench/run.sh), not a pass/fail check.
 echo "== benchmark table (short run)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
+cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
       -DCMAKE_C_COMPILER=gcc >/dev/null
-cmake --build build --target kmtv1_bench
-build/kmtv1_bench --benchmark_repetitions=3 --benchmark_min_time=0.01
+cmake --build build-gcc --target kmtv1_bench
+build-gcc/kmtv1_bench --benchmark_repetitions=3 --benchmark_min_time=0.01
