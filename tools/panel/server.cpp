@@ -320,19 +320,20 @@ bool token_matches(const std::string &given, const std::string &expected) {
   return difference == 0;
 }
 
-int run_panel(const PanelOptions &options) {
+void serve(const PanelOptions &options) {
   Controller controller(options.serial);
-  if (auto r = controller.open(); !r.ok()) {
-    std::fprintf(options.err, "kmtv1 panel: %s\n", r.error.c_str());
-    return 1;
-  }
+  if (auto r = controller.open(); !r.ok()) throw PanelError(r.error);
   // The server's threads inherit a mask with the stop signals blocked, so that this
   // thread alone takes them (sigwait) and stops the server outside any signal handler.
-  sigset_t stop_signals;
+  sigset_t stop_signals, previous;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  struct RestoreMask {
+    sigset_t mask;
+    ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{previous};
 
   httplib::Server server;
   int port = options.port;
@@ -342,19 +343,21 @@ int run_panel(const PanelOptions &options) {
     port = -1;
   }
   if (port <= 0) {
-    std::fprintf(options.err, "kmtv1 panel: cannot listen on %s port %d\n", options.bind.c_str(),
-                 options.port);
-    return 1;
+    throw PanelError("cannot listen on " + options.bind + " port " + std::to_string(options.port));
   }
   std::string token = options.token.empty() ? random_token() : options.token;
   Routes routes(controller, token, options.bind, port);
   routes.install(server);
 
   std::string shown = is_wildcard(options.bind) ? "127.0.0.1" : url_host(options.bind);
-  std::fprintf(options.out, "Panel of controller %s: open http://%s:%d/?token=%s\n",
-               controller.listed_name().c_str(), shown.c_str(), port, token.c_str());
-  std::fprintf(options.out, "Stop with Ctrl+C.\n");
-  std::fflush(options.out);
+  std::string url = "http://" + shown + ":" + std::to_string(port) + "/?token=" + token;
+  if (options.on_ready) {
+    options.on_ready(url, controller.listed_name());
+  } else {
+    std::printf("Panel of controller %s: open %s\nStop with Ctrl+C.\n",
+                controller.listed_name().c_str(), url.c_str());
+    std::fflush(stdout);
+  }
 
   std::atomic<bool> stopping{false};
   std::thread serving([&server, &stopping] {
@@ -367,8 +370,16 @@ int run_panel(const PanelOptions &options) {
   stopping = true;
   server.stop();
   serving.join();
-  pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
-  return 0;
+}
+
+int run_panel(const PanelOptions &options) {
+  try {
+    serve(options);
+    return 0;
+  } catch (const PanelError &e) {
+    std::fprintf(stderr, "kmtv1 panel: %s\n", e.what());
+    return 1;
+  }
 }
 
 }  // namespace panel
