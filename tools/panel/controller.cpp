@@ -134,15 +134,20 @@ Outcome Controller::open() {
     for (int &mode : modes_) mode = -1;
     for (auto &volts : outputs_) volts.reset();
   }
-  if (!found) {
-    if (serial_.empty()) {
-      return {502, "no controller found (driver status " + std::to_string(status) + ")"};
-    }
-    return {502,
-            "controller " + serial_ + " not found (driver status " + std::to_string(status) + ")"};
+  if (!found && serial_.empty()) {
+    return {502, "no controller found (driver status " + std::to_string(status) + ")"};
   }
+  // A serial-number string the listing does not show is still tried as given.
   KMT_InitBySN(&handle_, wanted.c_str(), &status);
-  if (status != KMT_STATUS_OK) return {502, "opening controller " + wanted + " failed"};
+  if (status != KMT_STATUS_OK) {
+    return {502, found ? "opening controller " + wanted + " failed"
+                       : "controller " + wanted + " not found"};
+  }
+  if (!found) {
+    std::lock_guard lock(state_);
+    type_code_ = wanted;
+    serial_number_.clear();
+  }
   open_ = true;
   return {};
 }

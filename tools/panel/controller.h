@@ -22,14 +22,7 @@ struct Outcome {
   bool ok() const { return error.empty(); }
 };
 
-// The limits the panel accepts; the library would clamp larger values silently, the
-// panel refuses them instead, as the command-line tool does.
 inline constexpr int kLines = 12;
-inline constexpr int kModes = 3;  // 0 input, 1 output, 2 input with pull-up
-inline constexpr double kOutputMinVolts = 0.0, kOutputMaxVolts = 5.0;
-inline constexpr int kMaxSampleDelayUs = 3000;
-inline constexpr int kMaxAcquireCount = 2000;
-inline constexpr int kMaxScanCount = 4000;
 
 struct Live {
   double inputs[4] = {};

@@ -13,8 +13,7 @@ int main(int argc, char **argv) {
   app.add_option("--port", options.port, "TCP port (default: a free one)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--bind", options.bind,
-                 "Address to listen on (default: 127.0.0.1, this "
-                 "machine only)");
+                 "Address to listen on (default: 127.0.0.1, this machine only)");
   CLI11_PARSE(app, argc, argv);
   return panel::run_panel(options);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace panel {
@@ -18,13 +19,22 @@ struct PanelOptions {
   std::string serial;
   // Access token required on every request; empty: a fresh random one.
   std::string token;
-  // Where the URL to open (and the reason for a failure) is printed.
-  std::FILE *out = stdout;
-  std::FILE *err = stderr;
+  // Told the URL to open and the controller's serial-number string once the panel
+  // serves; when empty, both are printed on standard output.
+  std::function<void(const std::string &url, const std::string &controller)> on_ready;
 };
 
-// Serves until SIGINT or SIGTERM. Returns the process exit code: 0 after a stop by
-// signal, 1 when the controller cannot be opened or the address cannot be bound.
+// Why the panel could not start: the controller cannot be opened, or the address
+// cannot be bound.
+struct PanelError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Serves until SIGINT or SIGTERM, then returns; throws PanelError when it cannot start.
+void serve(const PanelOptions &options);
+
+// serve() for a program of its own: the reason for a failure on standard error, and the
+// exit code (0 after a stop by signal, 1 when the panel could not start).
 int run_panel(const PanelOptions &options);
 
 // The checks every request passes, exposed for tests. A host is allowed when it names

@@ -19,6 +19,7 @@
 #include "kmtv1.h"
 #include "panel.h"
 #include "panel_assets.h"
+#include "tools/cli/validate.h"
 
 namespace panel {
 
@@ -61,17 +62,20 @@ void send_error(httplib::Response &res, int status, const std::string &message) 
   send_json(res, status, json{{"error", message}});
 }
 
-// Reads one whole number of a request body within [low, high]; the reason in words when
-// it is absent, not a whole number or out of range.
-std::optional<int> whole(const json &body, const char *key, int low, int high, std::string &why) {
+// Reads one whole number of a request body within the range the command line accepts
+// for it; the reason in words when it is absent, not a whole number or out of range.
+std::optional<int> whole(const json &body, const char *key, const kmt::cli::Range &range,
+                         std::string &why) {
   auto it = body.find(key);
   if (it == body.end() || !(it->is_number_integer() || it->is_number_unsigned())) {
     why = std::string(key) + " must be a whole number";
     return std::nullopt;
   }
-  auto value = it->get<long long>();
-  if (value < low || value > high) {
-    why = std::string(key) + " must be " + std::to_string(low) + " to " + std::to_string(high);
+  long long value = it->is_number_unsigned() && it->get<unsigned long long>() > 1u << 31
+                        ? 1LL << 31
+                        : it->get<long long>();
+  if (auto problem = kmt::cli::check(range, value)) {
+    why = *problem;
     return std::nullopt;
   }
   return static_cast<int>(value);
@@ -179,12 +183,11 @@ class Routes {
     KMT_GetDriverVersion(&major, &minor, &build);
     body["library"] =
         std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
-    body["limits"] = {{"lines", kLines},
-                      {"output_min", kOutputMinVolts},
-                      {"output_max", kOutputMaxVolts},
-                      {"max_sample_delay", kMaxSampleDelayUs},
-                      {"max_acquire_count", kMaxAcquireCount},
-                      {"max_scan_count", kMaxScanCount}};
+    body["limits"] = {{"output_min", kmt::cli::kOutputMinVolts},
+                      {"output_max", kmt::cli::kOutputMaxVolts},
+                      {"max_sample_delay", kmt::cli::kSampleDelay.max},
+                      {"max_acquire_count", kmt::cli::kBlockSamples.max},
+                      {"max_scan_count", kmt::cli::kScanSamples.max}};
     uint16_t words[4] = {};
     if (auto r = c_.firmware(words); r.ok()) {
       body["firmware"] = {words[0], words[1], words[2], words[3]};
@@ -215,28 +218,30 @@ class Routes {
 
   void line(const json &body, httplib::Response &res) {
     std::string why;
-    auto line = whole(body, "line", 0, kLines - 1, why);
-    auto level = line ? whole(body, "level", 0, 1, why) : std::nullopt;
+    auto line = whole(body, "line", kmt::cli::kLine, why);
+    auto level = line ? whole(body, "level", kmt::cli::kBit, why) : std::nullopt;
     if (!level) return send_error(res, 400, why);
     reply(res, c_.write_line(*line, *level));
   }
 
   void line_mode(const json &body, httplib::Response &res) {
     std::string why;
-    auto line = whole(body, "line", 0, kLines - 1, why);
-    auto mode = line ? whole(body, "mode", 0, kModes - 1, why) : std::nullopt;
+    auto line = whole(body, "line", kmt::cli::kLine, why);
+    auto mode = line ? whole(body, "mode", kmt::cli::kLineMode, why) : std::nullopt;
     if (!mode) return send_error(res, 400, why);
     reply(res, c_.set_line_mode(*line, *mode));
   }
 
   void analog_out(const json &body, httplib::Response &res) {
     std::string why;
-    auto output = whole(body, "output", 0, 1, why);
+    auto output = whole(body, "output", kmt::cli::kAnalogOutput, why);
     if (!output) return send_error(res, 400, why);
     auto volts = body.find("volts");
-    if (volts == body.end() || !volts->is_number() || !std::isfinite(volts->get<double>()) ||
-        volts->get<double>() < kOutputMinVolts || volts->get<double>() > kOutputMaxVolts) {
-      return send_error(res, 400, "volts must be a number from 0 to 5");
+    if (volts == body.end() || !volts->is_number()) {
+      return send_error(res, 400, "volts must be a number");
+    }
+    if (auto problem = kmt::cli::check_output_volts(volts->get<double>())) {
+      return send_error(res, 400, *problem);
     }
     reply(res, c_.write_output(*output, volts->get<double>()));
   }
@@ -257,8 +262,8 @@ class Routes {
     }
     if (!any) return send_error(res, 400, "choose at least one input");
     std::string why;
-    auto delay = whole(body, "sample_delay", 0, kMaxSampleDelayUs, why);
-    auto count = delay ? whole(body, "sample_count", 0, kMaxAcquireCount, why) : std::nullopt;
+    auto delay = whole(body, "sample_delay", kmt::cli::kSampleDelay, why);
+    auto count = delay ? whole(body, "sample_count", kmt::cli::kBlockSamples, why) : std::nullopt;
     if (!count) return send_error(res, 400, why);
     Acquisition a;
     if (auto r = c_.acquire(enabled, *delay, *count, a); !r.ok()) return reply(res, r);
@@ -273,8 +278,8 @@ class Routes {
 
   void scan(const json &body, httplib::Response &res) {
     std::string why;
-    auto delay = whole(body, "sample_delay", 0, kMaxSampleDelayUs, why);
-    auto count = delay ? whole(body, "sample_count", 0, kMaxScanCount, why) : std::nullopt;
+    auto delay = whole(body, "sample_delay", kmt::cli::kSampleDelay, why);
+    auto count = delay ? whole(body, "sample_count", kmt::cli::kScanSamples, why) : std::nullopt;
     if (!count) return send_error(res, 400, why);
     Scan s;
     if (auto r = c_.scan(*delay, *count, s); !r.ok()) return reply(res, r);
@@ -320,19 +325,20 @@ bool token_matches(const std::string &given, const std::string &expected) {
   return difference == 0;
 }
 
-int run_panel(const PanelOptions &options) {
+void serve(const PanelOptions &options) {
   Controller controller(options.serial);
-  if (auto r = controller.open(); !r.ok()) {
-    std::fprintf(options.err, "kmtv1 panel: %s\n", r.error.c_str());
-    return 1;
-  }
+  if (auto r = controller.open(); !r.ok()) throw PanelError(r.error);
   // The server's threads inherit a mask with the stop signals blocked, so that this
   // thread alone takes them (sigwait) and stops the server outside any signal handler.
-  sigset_t stop_signals;
+  sigset_t stop_signals, previous;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  struct RestoreMask {
+    sigset_t mask;
+    ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{previous};
 
   httplib::Server server;
   int port = options.port;
@@ -342,19 +348,21 @@ int run_panel(const PanelOptions &options) {
     port = -1;
   }
   if (port <= 0) {
-    std::fprintf(options.err, "kmtv1 panel: cannot listen on %s port %d\n", options.bind.c_str(),
-                 options.port);
-    return 1;
+    throw PanelError("cannot listen on " + options.bind + " port " + std::to_string(options.port));
   }
   std::string token = options.token.empty() ? random_token() : options.token;
   Routes routes(controller, token, options.bind, port);
   routes.install(server);
 
   std::string shown = is_wildcard(options.bind) ? "127.0.0.1" : url_host(options.bind);
-  std::fprintf(options.out, "Panel of controller %s: open http://%s:%d/?token=%s\n",
-               controller.listed_name().c_str(), shown.c_str(), port, token.c_str());
-  std::fprintf(options.out, "Stop with Ctrl+C.\n");
-  std::fflush(options.out);
+  std::string url = "http://" + shown + ":" + std::to_string(port) + "/?token=" + token;
+  if (options.on_ready) {
+    options.on_ready(url, controller.listed_name());
+  } else {
+    std::printf("Panel of controller %s: open %s\nStop with Ctrl+C.\n",
+                controller.listed_name().c_str(), url.c_str());
+    std::fflush(stdout);
+  }
 
   std::atomic<bool> stopping{false};
   std::thread serving([&server, &stopping] {
@@ -367,8 +375,16 @@ int run_panel(const PanelOptions &options) {
   stopping = true;
   server.stop();
   serving.join();
-  pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
-  return 0;
+}
+
+int run_panel(const PanelOptions &options) {
+  try {
+    serve(options);
+    return 0;
+  } catch (const PanelError &e) {
+    std::fprintf(stderr, "kmtv1 panel: %s\n", e.what());
+    return 1;
+  }
 }
 
 }  // namespace panel
