@@ -4,8 +4,8 @@
 #include "platform/platform.h"
 #include "sim/sim.h"
 #include "transport/driver.h"
-#include "transport/tty_driver.h"
 #include "transport/trace.h"
+#include "transport/tty_driver.h"
 
 namespace kmt {
 namespace {
