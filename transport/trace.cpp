@@ -242,23 +242,23 @@ std::unique_ptr<Driver> make_replay_driver(const std::string &path, std::string 
     if (line.empty() || line[0] == '#') continue;
     std::istringstream in(line);
     std::string time, op;
-    bool ok = static_cast<bool>(in >> time >> op);
+    // Every line ends in " = STATUS", the driver's status as a decimal number.
+    auto equals = line.rfind(" = ");
+    bool ok = static_cast<bool>(in >> time >> op) && equals != std::string::npos &&
+              equals + 3 < line.size() &&
+              line.find_first_not_of("0123456789", equals + 3) == std::string::npos;
     if (ok && (op == ">" || op == "<")) {
       Record record{op[0], {}};
       ok = parse_hex(in, &record.bytes);
       if (ok) frames.push_back(std::move(record));
     } else if (ok && (op == "list" || op == "open")) {
-      // The serial string runs up to " = STATUS" at the end of the line.
-      auto equals = line.rfind(" = ");
+      // The serial string runs up to " = STATUS".
       std::istringstream fields(line.substr(0, equals));
       std::string skip, serial;
       fields >> skip >> skip;
       if (op == "list") fields >> skip;
       std::getline(fields >> std::ws, serial);
-      unsigned long status = 0;
-      if (equals != std::string::npos)
-        status = std::strtoul(line.c_str() + equals + 3, nullptr, 10);
-      ok = equals != std::string::npos;
+      unsigned long status = std::strtoul(line.c_str() + equals + 3, nullptr, 10);
       if (ok && !serial.empty()) add_serial(serial, static_cast<FT_STATUS>(status), op == "open");
     }
     if (!ok) {

@@ -30,8 +30,12 @@ TEST(CliValidate, HexByteLists) {
     std::string error;
     auto bytes = parse_hex_bytes(c.text, &error);
     EXPECT_EQ(bytes.has_value(), c.ok) << c.text;
-    if (bytes && c.ok) EXPECT_EQ(*bytes, c.bytes) << c.text;
-    if (!c.ok) EXPECT_FALSE(error.empty()) << c.text;
+    if (bytes && c.ok) {
+      EXPECT_EQ(*bytes, c.bytes) << c.text;
+    }
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty()) << c.text;
+    }
   }
 }
 

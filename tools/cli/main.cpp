@@ -109,7 +109,7 @@ int run_command_line(Context &ctx, const std::vector<std::string> &args) {
       if (!left.empty()) {
         message = "unknown command: " + path + left.front();
       } else {
-        message = (path.empty() ? std::string("kmtv1 ") : path) + "needs a command:";
+        message = path.empty() ? std::string("a command is needed:") : path + "needs a command:";
         for (const auto *choice : choices) message += " " + choice->get_name();
       }
     }
