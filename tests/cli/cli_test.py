@@ -109,7 +109,51 @@ class Refusals(unittest.TestCase):
         (["raw", "250", "0"], SIM, 12, "no response from the controller (status 2)"),
         (["list"], "sim:devices=0", 3, "KMT_DRIVER=sim"),
         (["info"], "sim:clock=virtual,fault=fail:open:3", 3, "cannot open controller"),
+        (["--driver", "bogus", "list"], SIM, 3, "unknown driver"),
+        (["i2c", "write", "0x20", "00"], SIM, 1, "did not acknowledge"),
+        (["uart", "receive"], SIM, 12, "status 2"),  # the UART is not open
+        (["wave"], SIM, 2, "one way"),
+        (["wave", "01", "--shape", "ramp"], SIM, 2, "one way"),
+        (["wave", "--shape", "zigzag"], SIM, 2, "unknown shape"),
+        (["uart", "send", "--text", "x" * 65], SIM, 2, "byte count 65"),
+        (["gen", "0"], SIM, 2, "frequency"),
+        (["count", "18"], SIM, 2, "18"),
+        (["ai", "read", "5"], SIM, 2, "5"),
+        (["spi", "clock", "8"], SIM, 2, "8"),
+        (["dio", "mode", "0", "sideways"], SIM, 2, "sideways"),
+        (["dio", "mask", "10"], SIM, 2, "twelve"),
+        (["dio", "frob"], SIM, 2, "unknown command: dio frob"),
+        (["dio"], SIM, 2, "dio needs a command: mode write read"),
+        (["mem", "area-write", "--file", "/nonexistent/x"], SIM, 1, "cannot read"),
+        (["run", "/nonexistent/script"], SIM, 1, "cannot read"),
+        (["replay", "/nonexistent/trace", "--", "info"], SIM, 2, "/nonexistent/trace"),
     ]
+
+    # (arguments, standard output) for the text of some commands
+    TEXT = [
+        (["dio", "read", "0"], "0\n"),
+        (["dio", "port-read", "1"], "port 1: 0x00 = 0000\n"),
+        (["ai", "read", "3"], "3: 0.0000 V\n"),
+        (["onewire", "reset"], "device present\n"),
+        (["i2c", "scan"], "0x48\n0x50\n"),
+        (["spi", "bit", "1"], "0\n"),
+        (["ao", "write", "0", "5"], ""),
+        (["--version"], "kmtv1 1.0.43 (library 1.0.43)\n"),
+    ]
+
+    def test_text_output(self):
+        for args, text in self.TEXT:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual((result.returncode, result.stdout), (0, text), result.stderr)
+
+    def test_every_command_has_help(self):
+        root = run("--help").stdout
+        names = root.split("Subcommands:")[1].split("\n\n")[0].split()[::1]
+        commands = [n for n in names if run(n, "--help").returncode == 0]
+        self.assertGreaterEqual(len(commands), 21)
+        self.assertIn("Exit codes:", root)
+        self.assertIn("kmtv1 --help", run("acquire", "--help").stdout)
 
     def test_exit_codes_and_words(self):
         for args, driver, code, words in self.CASES:
@@ -128,6 +172,45 @@ class Refusals(unittest.TestCase):
     def test_write_command_prints_nothing(self):
         result = run("raw", "16", "7", "00", "ff")
         self.assertEqual((result.returncode, result.stdout), (0, ""))
+
+
+class Sessions(unittest.TestCase):
+    FAILING = "dio port-read 0\nraw 250 0\ndio port-read 1\n"
+
+    def test_run_stops_at_the_first_failure(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "s.txt"), "w") as f:
+                f.write(self.FAILING)
+            result = run("run", "s.txt", cwd=tmp)
+        self.assertEqual(result.returncode, 12)
+        self.assertEqual(result.stdout, "port 0: 0x00 = 00000000\n")
+        self.assertIn("stopped at s.txt:2", result.stderr)
+
+    def test_shell_goes_on_and_returns_the_last_failure(self):
+        result = run("shell", stdin=self.FAILING)
+        self.assertEqual(result.returncode, 12)
+        self.assertEqual(result.stdout, "port 0: 0x00 = 00000000\nport 1: 0x00 = 0000\n")
+
+    def test_json_per_line_and_fixed_driver(self):
+        result = run("shell", stdin="dio port-read 0 --json\ndio port-read 0\n--driver sim list\n")
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stdout, json.dumps({"port": 0, "value": 0}, indent=2) +
+                         "\nport 0: 0x00 = 00000000\n")
+        self.assertIn("whole session", result.stderr)
+
+    def test_user_area_from_and_to_files(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "in.bin"), "wb") as f:
+                f.write(bytes(range(128)))
+            result = run("shell", stdin="mem area-write --file in.bin\nmem area -o out.bin\n", cwd=tmp)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(tmp, "out.bin"), "rb") as f:
+                self.assertEqual(f.read(), bytes(range(128)))
+
+    def test_dio_watch(self):
+        lines = run("dio", "watch", "-n", "2", "-i", "1", "--json").stdout.splitlines()
+        self.assertEqual([sorted(json.loads(line)) for line in lines],
+                         [["port0", "port1", "time_s"]] * 2)
 
 
 class Acquisitions(unittest.TestCase):
@@ -174,7 +257,10 @@ class Traces(unittest.TestCase):
             self.assertEqual(replayed.returncode, 0, replayed.stderr)
             self.assertEqual(documents(replayed.stdout), documents(recorded.stdout))
             with open(trace) as f:
-                frames = [line.split()[1] for line in f if not line.startswith("#")]
+                lines = [line.rstrip("\n") for line in f if not line.startswith("#")]
+            for line in lines:
+                self.assertRegex(line, r"^\d+\.\d{6} \S+( \S+)* = \d+$")
+            frames = [line.split()[1] for line in lines]
             self.assertIn(">", frames)
             self.assertIn("<", frames)
             # A request the trace does not hold gets no answer.
