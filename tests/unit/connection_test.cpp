@@ -188,7 +188,9 @@ TEST_F(Connection, FailedOpenNeverHandsOutAnotherDevicesHandle) {
   EXPECT_NE(handle, 0u);
   // Tokens differ where the library hands out its own; on a 32-bit platform the handle
   // is the driver's, and this driver has only one.
-  if constexpr (sizeof(void *) > sizeof(std::uint32_t)) EXPECT_NE(handle, first);
+  if constexpr (sizeof(void *) > sizeof(std::uint32_t)) {
+    EXPECT_NE(handle, first);
+  }
   // The caller's 0 closes nothing.
   std::uint32_t none = 0;
   driver.calls.clear();
