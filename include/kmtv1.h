@@ -44,7 +44,8 @@
 #if defined(_WIN32)
 #define KMT_CALL __stdcall
 #if defined(KMTV1_BUILDING)
-#define KMT_API __declspec(dllexport)
+/* The module definition file alone names the exports, undecorated. */
+#define KMT_API
 #else
 #define KMT_API __declspec(dllimport)
 #endif

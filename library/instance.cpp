@@ -22,7 +22,7 @@ std::unique_ptr<Library> make_from_environment() {
   // A driver the user named but that cannot be had deserves one clear line; the
   // default vendor driver missing is reported only through the discovery status.
   if (!error.empty() && name != nullptr && *name != '\0') {
-    system_platform().show_error("KMT_DRIVER: " + error);
+    platform::write_diagnostic("KMT_DRIVER: " + error);
   }
   return std::make_unique<Library>(std::move(driver));
 }

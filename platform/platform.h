@@ -34,6 +34,9 @@ LibraryHandle load_library(const std::string &path, std::string *error);
 void *find_symbol(LibraryHandle library, const char *name);
 // The file name of the vendor's driver library on this platform.
 const char *vendor_driver_name();
+// Reports a set-up problem (a driver that KMT_DRIVER names but that cannot be had) as
+// one line on standard error, never in a box: it is not a driver failure.
+void write_diagnostic(std::string_view text);
 
 }  // namespace platform
 }  // namespace kmt

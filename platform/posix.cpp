@@ -49,5 +49,10 @@ const char *vendor_driver_name() {
   return "libftd2xx.so";
 }
 
+void write_diagnostic(std::string_view text) {
+  std::fprintf(stderr, "kmtv1: %.*s\n", static_cast<int>(text.size()), text.data());
+  std::fflush(stderr);
+}
+
 }  // namespace platform
 }  // namespace kmt

@@ -13,7 +13,10 @@ std::uint64_t RealClock::now_us() {
 }
 
 void RealClock::wait_until_us(std::uint64_t deadline_us) {
-  std::this_thread::sleep_until(start_ + std::chrono::microseconds(deadline_us));
+  // One sleep may end a little early where the system's timer is coarser than the
+  // steady clock (Windows): sleep again until the deadline has passed.
+  auto deadline = start_ + std::chrono::microseconds(deadline_us);
+  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
 }
 
 void VirtualClock::wait_until_us(std::uint64_t deadline_us) {

@@ -1,12 +1,59 @@
 /* A short tour of the library as a host program uses it: find the controllers, open
  * one, use each function family once, close it. Run with KMT_DRIVER=sim to use the
- * simulated controller (its devices are described in sim/README.md). Written in C to
+ * simulated controller (its devices are described in sim/README.md), or on Windows with
+ * the simulated ftd2xx.dll beside it. Written in C to
  * show the header as C hosts see it. */
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "kmtv1.h"
+
+/* Discovery strings: plain text here, VARIANTs holding BSTRs on Windows. */
+#if defined(_WIN32)
+#include <oleauto.h>
+typedef VARIANT demo_text;
+static kmt_text_in text_from(demo_text *t, const char *text) {
+  UINT n = (UINT)strlen(text);
+  VariantInit(t);
+  V_VT(t) = VT_BSTR;
+  V_BSTR(t) = SysAllocStringLen(NULL, n);
+  for (UINT i = 0; V_BSTR(t) != NULL && i < n; ++i) V_BSTR(t)[i] = (unsigned char)text[i];
+  return t;
+}
+static kmt_text_out text_slot(demo_text *t) {
+  VariantInit(t);
+  return t;
+}
+/* The text of a received string (ASCII: type codes and serial numbers). */
+static void text_copy(const demo_text *t, char out[KMT_STRING_SIZE]) {
+  UINT n = V_VT(t) == VT_BSTR ? SysStringLen(V_BSTR(t)) : 0;
+  if (n > KMT_STRING_SIZE - 1) n = KMT_STRING_SIZE - 1;
+  for (UINT i = 0; i < n; ++i) out[i] = (char)V_BSTR(t)[i];
+  out[n] = '\0';
+}
+static void text_free(demo_text *t) {
+  VariantClear(t);
+}
+#else
+typedef struct {
+  char text[KMT_STRING_SIZE];
+} demo_text;
+static kmt_text_in text_from(demo_text *t, const char *text) {
+  snprintf(t->text, sizeof t->text, "%s", text);
+  return t->text;
+}
+static kmt_text_out text_slot(demo_text *t) {
+  t->text[0] = '\0';
+  return t->text;
+}
+static void text_copy(const demo_text *t, char out[KMT_STRING_SIZE]) {
+  memcpy(out, t->text, KMT_STRING_SIZE);
+}
+static void text_free(demo_text *t) {
+  (void)t;
+}
+#endif
 
 static int ok(const char *what, int32_t status) {
   if (status != KMT_STATUS_OK) printf("  %s failed with status %" PRId32 "\n", what, status);
@@ -129,20 +176,29 @@ static void shift_registers(uint32_t *h) {
 
 int main(void) {
   int32_t count = 0, status = 0;
-  KMT_CreateListDevs("KMTCV1", &count, &status);
+  demo_text name;
+  KMT_CreateListDevs(text_from(&name, "KMTCV1"), &count, &status);
+  text_free(&name);
   printf("controllers of type KMTCV1: %" PRId32 " (driver status %" PRId32 ")\n", count, status);
 
   char serial_to_open[2 * KMT_STRING_SIZE] = "";
   for (int32_t i = 0; i < count; ++i) {
+    demo_text type_out, serial_out;
     char type[KMT_STRING_SIZE], serial[KMT_STRING_SIZE];
-    KMT_GetTypeAndSNbyIndex(i, type, serial, &status);
+    KMT_GetTypeAndSNbyIndex(i, text_slot(&type_out), text_slot(&serial_out), &status);
+    text_copy(&type_out, type);
+    text_copy(&serial_out, serial);
+    text_free(&type_out);
+    text_free(&serial_out);
     printf("  #%" PRId32 ": type %s, serial number %s\n", i, type, serial);
     if (i == 0) snprintf(serial_to_open, sizeof serial_to_open, "%s%s", type, serial);
   }
 
   if (count > 0) {
     uint32_t handle = 0;
-    KMT_InitBySN(&handle, serial_to_open, &status);
+    demo_text serial;
+    KMT_InitBySN(&handle, text_from(&serial, serial_to_open), &status);
+    text_free(&serial);
     printf("open %s: status %" PRId32 "\n", serial_to_open, status);
     if (ok("open", status)) {
       static uint8_t buffer[KMT_PAYLOAD_SIZE];

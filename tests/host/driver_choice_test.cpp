@@ -6,18 +6,22 @@
 #include <string>
 
 #include "kmtv1.h"
+#include "tests/support/text_arg.h"
 
 namespace {
 
+using kmt::testing::TextIn;
+using kmt::testing::TextOut;
+
 TEST(NoDriver, DiscoveryReportsDeviceNotFoundAndNothingOpens) {
   int32_t count = -1, status = -1;
-  KMT_CreateListDevs("KMTCV1", &count, &status);
+  KMT_CreateListDevs(TextIn("KMTCV1"), &count, &status);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(status, 2);
   uint32_t handle = 0;
-  KMT_InitBySN(&handle, "KMTC0002SIM00001", &status);
+  KMT_InitBySN(&handle, TextIn("KMTC0002SIM00001"), &status);
   EXPECT_EQ(status, 1);
-  char type[KMT_STRING_SIZE], serial[KMT_STRING_SIZE];
+  TextOut type, serial;
   KMT_GetTypeAndSNbyIndex(0, type, serial, &status);
   EXPECT_EQ(status, 2) << "the open's driver code";
   uint8_t value = 0x5A;
@@ -31,10 +35,10 @@ TEST(NoDriver, DiscoveryReportsDeviceNotFoundAndNothingOpens) {
 
 TEST(SilentController, ExchangeGivesUpWithStatusTwoInBoundedTime) {
   int32_t count = -1, status = -1;
-  KMT_CreateListDevs("KMTCV1", &count, &status);
+  KMT_CreateListDevs(TextIn("KMTCV1"), &count, &status);
   ASSERT_EQ(count, 1);
   uint32_t handle = 0;
-  KMT_InitBySN(&handle, "KMTC0002SIM00001", &status);
+  KMT_InitBySN(&handle, TextIn("KMTC0002SIM00001"), &status);
   ASSERT_EQ(status, 0);
   uint16_t words[4] = {11, 22, 33, 44};
   auto start = std::chrono::steady_clock::now();

@@ -1,26 +1,44 @@
-// The library with a driver plugged in through KMT_DRIVER: the test driver library
-// built from the simulated controller. ctest sets KMT_DRIVER and KMT_TEST_PLUGIN to
-// its path; without them the tests are skipped.
+// The library with a driver plugged in: the simulated controller's driver library
+// (sim/d2xx). ctest sets KMT_TEST_PLUGIN to it, and on Linux KMT_DRIVER to the same path;
+// on Windows it is the drop-in ftd2xx.dll beside the program, found with no variable set.
+// Without KMT_TEST_PLUGIN the tests are skipped.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "kmtv1.h"
+#include "tests/support/text_arg.h"
 
 namespace {
 
+using kmt::testing::TextIn;
+using kmt::testing::TextOut;
+
 // How many driver calls reached the plugin so far, read through the copy the library
-// loaded (RTLD_NOLOAD: never a second one).
+// loaded (never loading a second one).
 unsigned plugin_calls() {
   const char *path = std::getenv("KMT_TEST_PLUGIN");
+  const char *name = "kmt_sim_d2xx_call_count";
+#if defined(_WIN32)
+  HMODULE library = ::GetModuleHandleA(path);
+  if (library == nullptr) return 0;
+  auto count = reinterpret_cast<unsigned(__stdcall *)()>(
+      reinterpret_cast<void *>(::GetProcAddress(library, name)));
+  return count != nullptr ? count() : 0;
+#else
   void *library = dlopen(path, RTLD_NOLOAD | RTLD_NOW);
   if (library == nullptr) return 0;
-  auto count = reinterpret_cast<unsigned (*)()>(dlsym(library, "kmt_test_d2xx_call_count"));
+  auto count = reinterpret_cast<unsigned (*)()>(dlsym(library, name));
   unsigned calls = count != nullptr ? count() : 0;
   dlclose(library);  // drops only the reference taken above
   return calls;
+#endif
 }
 
 class PluginTest : public ::testing::Test {
@@ -28,29 +46,32 @@ class PluginTest : public ::testing::Test {
   void SetUp() override {
     const char *plugin = std::getenv("KMT_TEST_PLUGIN");
     const char *driver = std::getenv("KMT_DRIVER");
-    if (plugin == nullptr || driver == nullptr || std::string(plugin) != driver) {
-      GTEST_SKIP() << "needs KMT_DRIVER and KMT_TEST_PLUGIN set to the test driver library";
-    }
+#if defined(_WIN32)
+    bool plugged = plugin != nullptr && driver == nullptr;
+#else
+    bool plugged = plugin != nullptr && driver != nullptr && std::string(plugin) == driver;
+#endif
+    if (!plugged) GTEST_SKIP() << "needs KMT_TEST_PLUGIN (and KMT_DRIVER) set to the plugin";
   }
 };
 
 TEST_F(PluginTest, DiscoverOpenExchangeAndCloseGoThroughThePlugin) {
   int32_t count = -1, status = -1;
-  KMT_CreateListDevs("KMTCV1", &count, &status);
+  KMT_CreateListDevs(TextIn("KMTCV1"), &count, &status);
   // The library loads the plugin on its first call, so counting starts after it.
   unsigned calls_before = plugin_calls();
   ASSERT_GT(calls_before, 0u);
   EXPECT_EQ(status, 0);
   ASSERT_EQ(count, 1);
 
-  char type[KMT_STRING_SIZE], serial[KMT_STRING_SIZE];
+  TextOut type, serial;
   KMT_GetTypeAndSNbyIndex(0, type, serial, &status);
   EXPECT_EQ(status, 0);
-  EXPECT_STREQ(type, "KMTC0002");
-  EXPECT_STREQ(serial, "SIM00001");
+  EXPECT_EQ(type.str(), "KMTC0002");
+  EXPECT_EQ(serial.str(), "SIM00001");
 
   uint32_t handle = 0;
-  KMT_InitBySN(&handle, (std::string(type) + serial).c_str(), &status);
+  KMT_InitBySN(&handle, TextIn(type.str() + serial.str()), &status);
   ASSERT_EQ(status, 0);
 
   static uint8_t buffer[KMT_PAYLOAD_SIZE];
@@ -75,7 +96,7 @@ TEST_F(PluginTest, UnknownSerialIsNotOpened) {
   uint32_t handle = 0;
   int32_t status = -1;
   unsigned before = plugin_calls();
-  KMT_InitBySN(&handle, "KMTC0002NOSUCH", &status);
+  KMT_InitBySN(&handle, TextIn("KMTC0002NOSUCH"), &status);
   EXPECT_EQ(status, 1);
   EXPECT_GT(plugin_calls(), before);
 }

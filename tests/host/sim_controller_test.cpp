@@ -6,8 +6,12 @@
 #include <string>
 
 #include "kmtv1.h"
+#include "tests/support/text_arg.h"
 
 namespace {
+
+using kmt::testing::TextIn;
+using kmt::testing::TextOut;
 
 struct RawCase {
   const char *name;
@@ -23,15 +27,15 @@ TEST(SimController, DiscoveryOpenAndRawExchanges) {
     GTEST_SKIP() << "needs KMT_DRIVER=sim:...";
   }
   int32_t count = -1, status = -1;
-  KMT_CreateListDevs("kmtcv1", &count, &status);
+  KMT_CreateListDevs(TextIn("kmtcv1"), &count, &status);
   ASSERT_EQ(status, 0);
   ASSERT_GE(count, 1);
-  char type[KMT_STRING_SIZE], serial[KMT_STRING_SIZE];
+  TextOut type, serial;
   KMT_GetTypeAndSNbyIndex(0, type, serial, &status);
-  EXPECT_STREQ(type, "KMTC0002");
+  EXPECT_EQ(type.str(), "KMTC0002");
 
   uint32_t handle = 0;
-  KMT_InitBySN(&handle, (std::string(type) + serial).c_str(), &status);
+  KMT_InitBySN(&handle, TextIn(type.str() + serial.str()), &status);
   ASSERT_EQ(status, 0);
 
   const RawCase cases[] = {

@@ -13,8 +13,12 @@
 #include <vector>
 
 #include "kmtv1.h"
+#include "tests/support/text_arg.h"
 
 namespace {
+
+using kmt::testing::TextIn;
+using kmt::testing::TextOut;
 
 constexpr int kThreads = 4;
 constexpr int kRoundsPerThread = 400;
@@ -47,7 +51,7 @@ TEST(Threads, FirstCallsTogetherBuildOneInstance) {
   std::atomic<int> wrong{0};
   on_threads([&](int) {
     int32_t count = -1, status = -1;
-    KMT_CreateListDevs("KMTCV1", &count, &status);
+    KMT_CreateListDevs(TextIn("KMTCV1"), &count, &status);
     if (count != kThreads || status != 0) ++wrong;
   });
   EXPECT_EQ(wrong, 0);
@@ -70,7 +74,7 @@ TEST(Threads, EachThreadGetsItsOwnControllersAnswers) {
   // Opening them all first: a failed open or a close would disarm every device.
   on_threads([&](int t) {
     int32_t status = -1;
-    KMT_InitBySN(&handles[t], sim_serial(t).c_str(), &status);
+    KMT_InitBySN(&handles[t], TextIn(sim_serial(t)), &status);
     check(status == 0);
   });
   ASSERT_EQ(wrong, 0);
@@ -122,9 +126,9 @@ TEST(Threads, EachThreadGetsItsOwnControllersAnswers) {
       SYS_GetFirmWare(&handle, &f[0], &f[1], &f[2], &f[3], &status);
       check(status == 0 && f[0] == 1 && f[1] == 0 && f[2] == 43 && f[3] == 2);
 
-      char type[KMT_STRING_SIZE], serial[KMT_STRING_SIZE];
+      TextOut type, serial;
       KMT_GetTypeAndSNbyIndex(t, type, serial, &status);
-      check(status == 0 && sim_serial(t) == std::string(type) + serial);
+      check(status == 0 && sim_serial(t) == type.str() + serial.str());
     }
     check(handle == handles[t]);
   });

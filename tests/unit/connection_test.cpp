@@ -186,7 +186,11 @@ TEST_F(Connection, FailedOpenNeverHandsOutAnotherDevicesHandle) {
   driver.failures.clear();
   EXPECT_EQ(open("KMTC0002B"), 0);
   EXPECT_NE(handle, 0u);
-  EXPECT_NE(handle, first);
+  // Tokens differ where the library hands out its own; on a 32-bit platform the handle
+  // is the driver's, and this driver has only one.
+  if constexpr (sizeof(void *) > sizeof(std::uint32_t)) {
+    EXPECT_NE(handle, first);
+  }
   // The caller's 0 closes nothing.
   std::uint32_t none = 0;
   driver.calls.clear();
@@ -285,8 +289,12 @@ TEST(Providers, UnknownOrMissingDriversAreUnavailableNotFatal) {
 
 TEST(Providers, LibraryLackingSymbolsIsRefused) {
   std::string error;
-  // The C library exports none of the driver's functions.
+  // The system's C library exports none of the driver's functions.
+#if defined(_WIN32)
+  auto driver = load_driver_library("msvcrt.dll", &error);
+#else
   auto driver = load_driver_library("libc.so.6", &error);
+#endif
   EXPECT_EQ(driver, nullptr);
   EXPECT_NE(error.find("FT_ListDevices"), std::string::npos) << error;
 }

@@ -15,6 +15,7 @@
 #include "library/abi.h"
 #include "sim/sim_driver.h"
 #include "tests/support/scripted_driver.h"
+#include "tests/support/text_arg.h"
 
 namespace kmt::testing {
 
@@ -73,7 +74,7 @@ class SimAbiFixture : public ::testing::Test {
     sim = made.get();
     abi::replace_instance(std::make_unique<Library>(std::move(made), platform));
     std::int32_t opened = -1;
-    KMT_InitBySN(&handle, kSimSerial, &opened);
+    KMT_InitBySN(&handle, TextIn(kSimSerial), &opened);
     ASSERT_EQ(opened, 0);
   }
 

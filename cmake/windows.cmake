@@ -1,0 +1,20 @@
+# The Windows DLL: KMTv1dll.dll, whose exports are named by library/kmtv1.def alone,
+# undecorated, whatever the target's stdcall decoration (the header declares no
+# dllexport when building). The C and C++ runtimes are linked in (see the toolchain
+# files), so the DLL needs only system DLLs.
+target_sources(kmtv1 PRIVATE library/kmtv1.def)
+set_target_properties(kmtv1 PROPERTIES OUTPUT_NAME KMTv1dll PREFIX "" IMPORT_PREFIX "")
+# VARIANT and BSTR handling (oleaut32), the error box (user32). Hosts make and read
+# the discovery functions' VARIANTs with oleaut32 as well.
+target_link_libraries(kmtv1_core PUBLIC oleaut32 user32)
+target_link_libraries(kmtv1 INTERFACE oleaut32)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The .def names each export without its @N: let the linker match the two silently.
+  target_link_options(kmtv1 PRIVATE -Wl,--enable-stdcall-fixup)
+  add_custom_command(TARGET kmtv1 POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL}
+            "-DOBJECT=$<TARGET_OBJECTS:kmtv1>" -DDEF=${PROJECT_SOURCE_DIR}/library/kmtv1.def
+            -DDLL_NAME=$<TARGET_FILE_NAME:kmtv1> -DOUTPUT=$<TARGET_LINKER_FILE:kmtv1>
+            -DWORK=${PROJECT_BINARY_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/stdcall_import_lib.cmake
+    VERBATIM)
+endif()

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Windows DLLs, cross-built with mingw-w64: KMTv1dll.dll and the simulated
+# controller's drop-in ftd2xx.dll for 32-bit (i686) and 64-bit (x86_64) Windows.
+# 64-bit: the unit, end-to-end and host suites run under Wine. 32-bit: the same under
+# 32-bit Wine where this machine's kernel runs 32-bit programs; otherwise the checks that
+# need no 32-bit CPU (exports, imports, the stdcall argument sizes of every export).
+echo "== Windows DLLs (mingw-w64 cross builds, Wine)"
+wine64=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
+
+# One Wine prefix for the stage (it runs 32- and 64-bit programs), created once and
+# quietly: no Mono or Gecko prompts, no debug output.
+export WINEPREFIX="$PWD/build-wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  "$wine64" wineboot --init >/dev/null 2>&1 || true
+fi
+
+# configure BUILD_DIR ARCH TESTS [EMULATOR]
+configure() {
+  cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$2.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DKMT_BUILD_TESTS="$3" \
+        ${4:+-DCMAKE_CROSSCOMPILING_EMULATOR="$4"} >/dev/null
+}
+
+# static_checks BUILD_DIR ARCH: exports, imports and (32-bit) stdcall sizes of both DLLs.
+static_checks() {
+  local nm_object=()
+  [ "$2" = i686 ] && nm_object=("$2-w64-mingw32-nm" "$1/CMakeFiles/kmtv1.dir/library/exports.cpp.obj")
+  python3 tests/windows/check_dll.py "$2-w64-mingw32-objdump" "$1/bin/KMTv1dll.dll" \
+          library/kmtv1.def "${nm_object[@]}"
+  [ "$2" = i686 ] && nm_object=("$2-w64-mingw32-nm" "$1/sim/d2xx/CMakeFiles/kmtv1_sim_d2xx.dir/ftd2xx.cpp.obj")
+  python3 tests/windows/check_dll.py "$2-w64-mingw32-objdump" "$1/bin/ftd2xx.dll" \
+          sim/d2xx/ftd2xx.def "${nm_object[@]}"
+}
+
+# 64-bit: both DLLs, the demo and every suite, run under wine64.
+configure build-win64 x86_64 ON "$wine64"
+cmake --build build-win64 -j "$jobs"
+static_checks build-win64 x86_64
+ctest --test-dir build-win64 --output-on-failure -j "$jobs"
+
+# 32-bit.
+if ! scripts/can-run-32bit.sh; then
+  why="this machine's kernel does not run 32-bit programs"
+elif ! "$wine32" --version >/dev/null 2>&1; then
+  why="32-bit Wine (wine32:i386) is not installed"
+fi
+if [ -z "${why:-}" ]; then
+  echo "== 32-bit: suites under 32-bit Wine"
+  configure build-win32 i686 ON "$wine32"
+  cmake --build build-win32 -j "$jobs"
+  static_checks build-win32 i686
+  ctest --test-dir build-win32 --output-on-failure -j "$jobs"
+else
+  echo "== 32-bit: NOT RUN under Wine: $why; the checks that need no 32-bit CPU only"
+  configure build-win32 i686 OFF
+  cmake --build build-win32 -j "$jobs" --target kmtv1 kmtv1_sim_d2xx kmtv1-demo
+  static_checks build-win32 i686
+fi
