@@ -135,6 +135,11 @@ int run_doctor(std::ostream &out, const DoctorOptions &options) {
   FT_STATUS status = choice.driver->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
   out << "devices through the " << choice.provider << " driver: " << count << " (status " << status
       << ")\n";
+  bool kernel_holds_one = false;
+  for (const tty::SerialPort &p : ports) kernel_holds_one |= p.driver == "ftdi_sio";
+  if (choice.provider == "d2xx" && count == 0 && kernel_holds_one) {
+    fix(out, "the vendor's library sees no device the kernel's driver holds: use KMT_DRIVER=tty");
+  }
   int opened = 0;
   for (DWORD i = 0; status == FT_OK && i < count && i < 255; ++i) {
     char serial[64] = {};
