@@ -377,6 +377,11 @@ void serve(const PanelOptions &options) {
   stopping = true;
   server.stop();
   serving.join();
+  // A second Ctrl+C during the shutdown is answered by this one: take it off, so that
+  // restoring the signal mask does not end the process with it.
+  timespec no_wait{0, 0};
+  while (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
+  }
 }
 
 int run_panel(const PanelOptions &options) {
