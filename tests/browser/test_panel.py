@@ -83,6 +83,15 @@ class PanelInBrowser(unittest.TestCase):
                   if entry["level"] in ("SEVERE", "WARNING")]
         self.assertEqual(errors, [])
 
+    def test_inputs_are_read_at_least_five_times_a_second(self):
+        def readings():
+            return int(self.driver.find_element(By.TAG_NAME, "body")
+                       .get_attribute("data-readings"))
+        first, started = readings(), time.monotonic()
+        time.sleep(2)
+        rate = (readings() - first) / (time.monotonic() - started)
+        self.assertGreaterEqual(rate, 5)
+
     def test_analog_output_is_read_back_on_its_looped_input(self):
         # The simulated controller loops output 0 to input 3 and output 1 to input 4.
         for output, volts, input_id in ((0, "2.000", "ai3"), (1, "3.300", "ai4")):

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -71,9 +72,10 @@ std::optional<int> whole(const json &body, const char *key, const kmt::cli::Rang
     why = std::string(key) + " must be a whole number";
     return std::nullopt;
   }
-  long long value = it->is_number_unsigned() && it->get<unsigned long long>() > 1u << 31
-                        ? 1LL << 31
-                        : it->get<long long>();
+  // Numbers beyond the signed range are out of every range; keep them so.
+  long long value = it->is_number_unsigned() ? static_cast<long long>(std::min<unsigned long long>(
+                                                   it->get<unsigned long long>(), LLONG_MAX))
+                                             : it->get<long long>();
   if (auto problem = kmt::cli::check(range, value)) {
     why = *problem;
     return std::nullopt;
@@ -375,6 +377,11 @@ void serve(const PanelOptions &options) {
   stopping = true;
   server.stop();
   serving.join();
+  // A second Ctrl+C during the shutdown is answered by this one: take it off, so that
+  // restoring the signal mask does not end the process with it.
+  timespec no_wait{0, 0};
+  while (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
+  }
 }
 
 int run_panel(const PanelOptions &options) {

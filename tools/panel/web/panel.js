@@ -3,13 +3,15 @@
 'use strict';
 
 const token = new URLSearchParams(location.search).get('token') || '';
-const POLL_MS = 200;  // at least five readings a second
+const POLL_MS = 150;  // more than five readings a second, with room for slow answers
 const MODES = ['input', 'output', 'input, pull-up'];
 const COLORS = ['#1f77b4', '#d62728', '#2ca02c', '#9467bd'];
 const SVG = 'http://www.w3.org/2000/svg';
 const $ = (id) => document.getElementById(id);
 
-let limits = {output_min: 0, output_max: 5};
+// Replaced by the server's own limits once /api/info answers.
+let limits = {output_min: 0, output_max: 5, max_acquire_count: 2000, max_scan_count: 4000,
+              max_sample_delay: 3000};
 let levels = new Array(12).fill(null);
 let modes = new Array(12).fill(null);
 
@@ -134,7 +136,11 @@ function applyRecords(data) {
 
 // ---- Live readings ----
 
+// Readings shown since the page loaded (tests measure the rate with it).
+let readings = 0;
+
 function showLive(data) {
+  document.body.dataset.readings = String(++readings);
   data.inputs.forEach((volts, i) => {
     const cell = $('ai' + (i + 1));
     cell.textContent = volts.toFixed(3) + ' V';
@@ -302,11 +308,12 @@ function drawScan(data) {
   }
 }
 
-function numberField(id, max) {
-  const value = Number($(id).value);
-  if (!Number.isInteger(value) || value < 0 || value > max) {
-    throw new Error($(id).closest('label').textContent.trim().split(' ')[0] +
-                    ' must be a whole number from 0 to ' + max);
+// The whole number in a form field, or an Error saying what is wrong with it.
+function numberField(id, name, max) {
+  const text = $(id).value.trim();
+  const value = Number(text);
+  if (text === '' || !Number.isInteger(value) || value < 0 || value > max) {
+    throw new Error(name + ' must be a whole number from 0 to ' + max);
   }
   return value;
 }
@@ -317,8 +324,8 @@ function setUpForms() {
     let body;
     try {
       body = {inputs: [1, 2, 3, 4].map((i) => $('acq-in' + i).checked),
-              sample_count: numberField('acq-count', 2000),
-              sample_delay: numberField('acq-delay', 3000)};
+              sample_count: numberField('acq-count', 'intervals', limits.max_acquire_count),
+              sample_delay: numberField('acq-delay', 'extra delay', limits.max_sample_delay)};
       if (!body.inputs.some((on) => on)) throw new Error('choose at least one input');
     } catch (e) {
       showMessage('Acquisition: ' + e.message);
@@ -338,8 +345,8 @@ function setUpForms() {
     event.preventDefault();
     let body;
     try {
-      body = {sample_count: numberField('scan-count', 4000),
-              sample_delay: numberField('scan-delay', 3000)};
+      body = {sample_count: numberField('scan-count', 'intervals', limits.max_scan_count),
+              sample_delay: numberField('scan-delay', 'extra delay', limits.max_sample_delay)};
     } catch (e) {
       showMessage('Logic scan: ' + e.message);
       return;
