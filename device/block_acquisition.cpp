@@ -3,6 +3,7 @@
 
 #include "device/analog_io.h"
 #include "device/functions.h"
+#include "protocol/byte_blocks.h"
 #include "protocol/bytes.h"
 
 namespace kmt::device {
@@ -108,12 +109,8 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
 
   if (channels > 4) return;  // an enable byte above 1: positions mean nothing here
   // At most 4 words x 2001 groups = 16008 bytes: always inside the payload buffer.
-  for (std::size_t i = 0; i <= samples; ++i) {
-    for (std::int32_t k = 0; k < channels; ++k) {
-      const std::size_t at = 2 * (static_cast<std::size_t>(channels) * i + k);
-      arrays[k][i] = MakeWord(p[at], p[at + 1]);
-    }
-  }
+  spread_words(p, static_cast<std::size_t>(samples) + 1, static_cast<std::size_t>(channels),
+               arrays);
 }
 
 void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,

@@ -2,10 +2,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "protocol/byte_blocks.h"
 #include "protocol/bytes.h"
 #include "protocol/session.h"
 
 namespace kmt {
+
+namespace {
+// Prefix, group, command and length come before the request payload.
+constexpr std::size_t kRequestHeader = 6;
+}  // namespace
 
 Session::Session(Transport &transport, Platform &platform)
     : transport_(transport), platform_(platform) {}
@@ -49,22 +55,16 @@ void Session::exchange_frame(std::uint16_t frame_prefix, std::uint8_t group, std
   transport_.purge_rx();
 
   auto &out = transport_.out_buffer;
-  std::uint8_t checksum = 0;
-  std::size_t at = 0;
-  auto put = [&](std::uint8_t byte) {
-    out[at++] = byte;
-    checksum = static_cast<std::uint8_t>(checksum + byte);
-  };
-  put(low_byte(frame_prefix));
-  put(high_byte(frame_prefix));
-  put(group);
-  put(command);
-  put(low_byte(tx_length_));
-  put(high_byte(tx_length_));
-  for (std::size_t i = 0; i < tx_length_; ++i) put(tx_payload_[i]);
-  out[at++] = checksum;
-
-  transport_.write(static_cast<std::uint32_t>(at));
+  out[0] = low_byte(frame_prefix);
+  out[1] = high_byte(frame_prefix);
+  out[2] = group;
+  out[3] = command;
+  out[4] = low_byte(tx_length_);
+  out[5] = high_byte(tx_length_);
+  std::memcpy(out.data() + kRequestHeader, tx_payload_.data(), tx_length_);
+  const std::size_t at = kRequestHeader + tx_length_;
+  out[at] = add_bytes(0, out.data(), at);
+  transport_.write(static_cast<std::uint32_t>(at + 1));
   if (transport_.io_status != d2xx::FT_OK) comm_status_ = kStatusNotOpen;
   if (response_delay_ms > 0) platform_.sleep_ms(static_cast<std::uint32_t>(response_delay_ms));
   if (comm_status_ == kStatusNotOpen) {
@@ -96,9 +96,7 @@ void Session::exchange_frame(std::uint16_t frame_prefix, std::uint8_t group, std
   rx_length_ = announced;
   read_exact(static_cast<std::uint32_t>(rx_length_) + 1);
   if (comm_status_ == kStatusOk) {
-    for (std::size_t i = 0; i < rx_length_; ++i) {
-      running = static_cast<std::uint8_t>(running + rx_payload_[i]);
-    }
+    running = add_bytes(running, rx_payload_.data(), rx_length_);
     if (running != rx_payload_[rx_length_]) comm_status_ = kStatusBadResponse;
   }
 }
@@ -118,6 +116,12 @@ void Session::exchange_short(std::uint16_t frame_prefix) {
 void Session::read_exact(std::uint32_t n) {
   std::uint32_t collected = 0;
   for (std::int32_t attempts = 0; collected < n && attempts < kRetryLimit; ++attempts) {
+    if (collected == 0) {
+      // Nothing collected yet: the driver fills the payload buffer directly (n never
+      // exceeds it), sparing a copy of the whole response.
+      collected = transport_.read_into(rx_payload_.data(), n);
+      continue;
+    }
     std::uint32_t got = transport_.read(n);
     // The driver is asked for the full count every time; whatever it brings beyond
     // the bytes still missing is dropped.

@@ -65,8 +65,8 @@ class Session {
 
   bool device_open_ = false;
   std::int32_t comm_status_ = 0;
-  std::array<std::uint8_t, kPayloadSize> tx_payload_{};
-  std::array<std::uint8_t, kPayloadSize> rx_payload_{};
+  alignas(64) std::array<std::uint8_t, kPayloadSize> tx_payload_{};
+  alignas(64) std::array<std::uint8_t, kPayloadSize> rx_payload_{};
   std::uint16_t tx_length_ = 0;
   std::uint16_t rx_length_ = 0;
 

@@ -137,10 +137,14 @@ std::uint32_t Transport::write(std::uint32_t n) {
 }
 
 std::uint32_t Transport::read(std::uint32_t n) {
+  return read_into(in_buffer.data(), n);
+}
+
+std::uint32_t Transport::read_into(std::uint8_t *destination, std::uint32_t n) {
   n = std::min<std::uint32_t>(n, kRawBufferSize);
   DWORD received = 0;
-  io_status = with_handle(
-      "FT_Read", [&](FT_HANDLE h) { return driver_->Read(h, in_buffer.data(), n, &received); });
+  io_status = with_handle("FT_Read",
+                          [&](FT_HANDLE h) { return driver_->Read(h, destination, n, &received); });
   // A driver that claims more than was asked for is not believed past the request.
   return std::min<std::uint32_t>(received, n);
 }

@@ -63,6 +63,8 @@ class Transport {
   std::uint32_t write(std::uint32_t n);
   // Reads up to n bytes into the start of in_buffer; returns the count read.
   std::uint32_t read(std::uint32_t n);
+  // The same into destination, which has room for n bytes (at most kRawBufferSize).
+  std::uint32_t read_into(std::uint8_t *destination, std::uint32_t n);
 
   // Shows label + the text for code, unless show_errors is off or code is 0.
   void report_error(std::string_view label, d2xx::FT_STATUS code);
