@@ -83,6 +83,13 @@ std::optional<int> whole(const json &body, const char *key, const kmt::cli::Rang
   return static_cast<int>(value);
 }
 
+// The page asks for intervals (samples less one); the tool's ranges count samples.
+constexpr kmt::cli::Range intervals_of(const kmt::cli::Range &samples) {
+  return {samples.min - 1, samples.max - 1, "interval count"};
+}
+constexpr kmt::cli::Range kBlockIntervals = intervals_of(kmt::cli::kBlockSamples);
+constexpr kmt::cli::Range kScanIntervals = intervals_of(kmt::cli::kScanSamples);
+
 json live_json(Controller &controller) {
   json body;
   body["modes"] = json::array();
@@ -188,8 +195,8 @@ class Routes {
     body["limits"] = {{"output_min", kmt::cli::kOutputMinVolts},
                       {"output_max", kmt::cli::kOutputMaxVolts},
                       {"max_sample_delay", kmt::cli::kSampleDelay.max},
-                      {"max_acquire_count", kmt::cli::kBlockSamples.max},
-                      {"max_scan_count", kmt::cli::kScanSamples.max}};
+                      {"max_acquire_count", kBlockIntervals.max},
+                      {"max_scan_count", kScanIntervals.max}};
     uint16_t words[4] = {};
     if (auto r = c_.firmware(words); r.ok()) {
       body["firmware"] = {words[0], words[1], words[2], words[3]};
@@ -265,7 +272,7 @@ class Routes {
     if (!any) return send_error(res, 400, "choose at least one input");
     std::string why;
     auto delay = whole(body, "sample_delay", kmt::cli::kSampleDelay, why);
-    auto count = delay ? whole(body, "sample_count", kmt::cli::kBlockSamples, why) : std::nullopt;
+    auto count = delay ? whole(body, "sample_count", kBlockIntervals, why) : std::nullopt;
     if (!count) return send_error(res, 400, why);
     Acquisition a;
     if (auto r = c_.acquire(enabled, *delay, *count, a); !r.ok()) return reply(res, r);
@@ -281,7 +288,7 @@ class Routes {
   void scan(const json &body, httplib::Response &res) {
     std::string why;
     auto delay = whole(body, "sample_delay", kmt::cli::kSampleDelay, why);
-    auto count = delay ? whole(body, "sample_count", kmt::cli::kScanSamples, why) : std::nullopt;
+    auto count = delay ? whole(body, "sample_count", kScanIntervals, why) : std::nullopt;
     if (!count) return send_error(res, 400, why);
     Scan s;
     if (auto r = c_.scan(*delay, *count, s); !r.ok()) return reply(res, r);
