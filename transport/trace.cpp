@@ -81,13 +81,14 @@ class TraceDriver final : public Driver {
   }
   FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD n, LPDWORD written) override {
     FT_STATUS s = inner_->Write(h, buffer, n, written);
-    log(">" + hex_bytes(buffer, s == FT_OK ? *written : n), s);
+    // append, not ">" + ...: GCC 12 -O3 warns falsely (-Wrestrict) on the insert that makes.
+    log(std::string(">").append(hex_bytes(buffer, s == FT_OK ? *written : n)), s);
     return s;
   }
   FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD n, LPDWORD read) override {
     FT_STATUS s = inner_->Read(h, buffer, n, read);
     DWORD got = std::min(*read, n);
-    if (s != FT_OK || got > 0) log("<" + hex_bytes(buffer, got), s);
+    if (s != FT_OK || got > 0) log(std::string("<").append(hex_bytes(buffer, got)), s);
     return s;
   }
 
