@@ -19,7 +19,8 @@ python=/usr/bin/python3
 
 # The simulator serves until its standard input ends.
 coproc SIM { exec "$build/kmtv1" simulate --pty; }
-trap 'kill "$SIM_PID" 2>/dev/null || true' EXIT
+sim_pid=$SIM_PID
+trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
 read -r -u "${SIM[0]}" driver
 driver=${driver#KMT_DRIVER=}
 pts=${driver#tty:}
@@ -44,4 +45,4 @@ awk -v lib="$library" -v py="$script" 'BEGIN {
   print "(scan ratio: the script'"'"'s time over the library'"'"'s; above 1 the library is faster)"
 }'
 exec {SIM[1]}>&-
-wait "$SIM_PID" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
