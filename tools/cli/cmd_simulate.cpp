@@ -22,7 +22,9 @@ void add_simulate_commands(CLI::App &app, Context &ctx) {
   sub->add_option("options", *options,
                   "The simulator's options, as after sim: (e.g. devices=2); the clock is "
                   "always the real one");
-  sub->callback([&ctx, options] {
+  // The flag's value must outlive this function: the parser writes it after we return.
+  sub->callback([&ctx, options, pty] {
+    (void)pty;
     ctx.out.printed_own_output();
     std::ostringstream error;
     if (tools::run_simulate_pty(*options, std::cout, error) != 0) {
