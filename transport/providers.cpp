@@ -77,7 +77,7 @@ DriverChoice choose_driver(const std::string &name, const DriverSearch &search) 
     }
   } else if (name.rfind("trace:", 0) == 0) {
     std::string file, inner;
-    split_trace_spec(name.substr(6), &file, &inner);
+    split_trace_argument(name.substr(6), &file, &inner);
     DriverChoice wrapped = choose_driver(inner, search);
     choice.tried = wrapped.tried;
     if (wrapped.error.empty()) {

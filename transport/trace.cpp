@@ -271,16 +271,16 @@ std::unique_ptr<Driver> make_replay_driver(const std::string &path, std::string 
                                         std::move(frames));
 }
 
-void split_trace_spec(const std::string &spec, std::string *file, std::string *inner) {
+void split_trace_argument(const std::string &driver_text, std::string *file, std::string *inner) {
   std::size_t from = 0;
   // "C:\dir\trace.txt" or "C:/dir/trace.txt": the drive letter's colon is the file's.
-  if (spec.size() > 2 && std::isalpha(static_cast<unsigned char>(spec[0])) && spec[1] == ':' &&
-      (spec[2] == '\\' || spec[2] == '/')) {
+  if (driver_text.size() > 2 && std::isalpha(static_cast<unsigned char>(driver_text[0])) &&
+      driver_text[1] == ':' && (driver_text[2] == '\\' || driver_text[2] == '/')) {
     from = 2;
   }
-  auto colon = spec.find(':', from);
-  *file = spec.substr(0, colon);
-  *inner = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+  auto colon = driver_text.find(':', from);
+  *file = driver_text.substr(0, colon);
+  *inner = colon == std::string::npos ? std::string() : driver_text.substr(colon + 1);
 }
 
 }  // namespace kmt

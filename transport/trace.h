@@ -46,6 +46,6 @@ std::unique_ptr<Driver> make_replay_driver(const std::string &path, std::string 
 
 // Splits "FILE:INNER" (the text after "trace:") at the first colon that does not
 // belong to a drive letter ("C:\..."). No colon: all of it is FILE, INNER is "".
-void split_trace_spec(const std::string &spec, std::string *file, std::string *inner);
+void split_trace_argument(const std::string &driver_text, std::string *file, std::string *inner);
 
 }  // namespace kmt

@@ -52,11 +52,12 @@ struct Port {
   std::string restore_latency;
 };
 
-bool parse_named(const std::string &spec, std::vector<Terminal> *terminals, std::string *error) {
+bool parse_named(const std::string &driver_text, std::vector<Terminal> *terminals,
+                 std::string *error) {
   std::size_t start = 0;
   while (true) {
-    std::size_t end = spec.find('+', start);
-    std::string item = spec.substr(start, end == std::string::npos ? end : end - start);
+    std::size_t end = driver_text.find('+', start);
+    std::string item = driver_text.substr(start, end == std::string::npos ? end : end - start);
     std::size_t eq = item.find('=');
     if (eq == std::string::npos || eq == 0 || item[0] != '/' || eq + 1 == item.size() ||
         item.size() - eq - 1 > kMaxSerialLength) {
@@ -394,15 +395,15 @@ class TtyDriver final : public Driver {
 
 }  // namespace
 
-std::unique_ptr<Driver> make_tty_driver(const std::string &spec, std::string *error,
+std::unique_ptr<Driver> make_tty_driver(const std::string &driver_text, std::string *error,
                                         const TtyDriverOptions &options) {
   std::vector<Terminal> named;
   std::string reason;
-  if (!spec.empty() && !parse_named(spec, &named, &reason)) {
+  if (!driver_text.empty() && !parse_named(driver_text, &named, &reason)) {
     if (error != nullptr) *error = reason;
     return nullptr;
   }
-  return std::make_unique<TtyDriver>(std::move(named), !spec.empty(), options);
+  return std::make_unique<TtyDriver>(std::move(named), !driver_text.empty(), options);
 }
 
 }  // namespace kmt

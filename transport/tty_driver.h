@@ -1,7 +1,7 @@
 // The driver provider over the kernel's own serial driver (Linux): the bridge as the
 // kernel's FTDI serial driver presents it (/dev/ttyUSBn), or terminals named outright.
 //
-// Spec, the text after "tty:" in KMT_DRIVER:
+// The terminals, the text after "tty:" in KMT_DRIVER:
 //   ""                       the FTDI ports bound to the kernel's ftdi_sio driver, found in
 //                            sysfs, each known by its USB serial-number string;
 //   "PATH=SERIAL[+PATH=...]" exactly these terminals, with these serial-number strings
@@ -40,9 +40,9 @@ struct TtyDriverOptions {
   std::string dev_root = "/dev";
 };
 
-// Null with *error set when the spec cannot be understood or the platform has no
+// Null with *error set when the driver_text cannot be understood or the platform has no
 // kernel serial driver to use.
-std::unique_ptr<Driver> make_tty_driver(const std::string &spec, std::string *error,
+std::unique_ptr<Driver> make_tty_driver(const std::string &driver_text, std::string *error,
                                         const TtyDriverOptions &options = {});
 
 }  // namespace kmt

@@ -18,7 +18,7 @@ using testing::request_frame;
 
 TEST(TraceSpec, SplitsFileFromInnerDriver) {
   struct Case {
-    const char *spec, *file, *inner;
+    const char *driver_text, *file, *inner;
   } cases[] = {
       {"t.txt:sim:clock=virtual", "t.txt", "sim:clock=virtual"},
       {"t.txt", "t.txt", ""},
@@ -28,9 +28,9 @@ TEST(TraceSpec, SplitsFileFromInnerDriver) {
   };
   for (const auto &c : cases) {
     std::string file, inner;
-    split_trace_spec(c.spec, &file, &inner);
-    EXPECT_EQ(file, c.file) << c.spec;
-    EXPECT_EQ(inner, c.inner) << c.spec;
+    split_trace_argument(c.driver_text, &file, &inner);
+    EXPECT_EQ(file, c.file) << c.driver_text;
+    EXPECT_EQ(inner, c.inner) << c.driver_text;
   }
 }
 

@@ -115,13 +115,13 @@ TEST(TtySysfs, PortsInTtyNumberOrderOnlyThoseOfTheFtdiDriverAreListed) {
 }
 
 TEST(TtyProvider, NamedTerminalSpecsThatAreRefused) {
-  const char *specs[] = {
+  const char *driver_texts[] = {
       "dev/pts/1=A",  "/dev/pts/1", "/dev/pts/1=", "=A", "/dev/pts/1=A+/dev/pts/2=A",
       "/dev/pts/1=A+"};
-  for (const char *spec : specs) {
+  for (const char *driver_text : driver_texts) {
     std::string error;
-    EXPECT_EQ(make_tty_driver(spec, &error), nullptr) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
+    EXPECT_EQ(make_tty_driver(driver_text, &error), nullptr) << driver_text;
+    EXPECT_FALSE(error.empty()) << driver_text;
   }
 }
 

@@ -49,13 +49,14 @@ void info_command(Context &ctx) {
   uint16_t driver_type = 0;
   SYS_GetDriverType(&driver_type);
 
-  json doc = {{"serial", ctx.open_serial()},
-              {"library_version", library_version()},
-              {"driver_type", driver_type},
-              {"driver", ctx.driver_spec().empty() ? "d2xx" : ctx.driver_spec()},
-              {"firmware", {fw[0], fw[1], fw[2], fw[3]}},
-              {"user_serial", to_hex(user_sn, sizeof user_sn)},
-              {"counter", counter}};
+  json doc = {
+      {"serial", ctx.open_serial()},
+      {"library_version", library_version()},
+      {"driver_type", driver_type},
+      {"driver", ctx.driver_from_environment().empty() ? "d2xx" : ctx.driver_from_environment()},
+      {"firmware", {fw[0], fw[1], fw[2], fw[3]}},
+      {"user_serial", to_hex(user_sn, sizeof user_sn)},
+      {"counter", counter}};
   std::ostringstream text;
   text << "controller    " << ctx.open_serial() << "\n"
        << "library       " << library_version() << " (driver type " << driver_type << ")\n"

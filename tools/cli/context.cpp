@@ -71,18 +71,18 @@ std::string driver_status_words(uint32_t code) {
   return text + " (driver status " + std::to_string(code) + ")";
 }
 
-std::string Context::driver_spec() const {
+std::string Context::driver_from_environment() const {
   const char *env = std::getenv("KMT_DRIVER");
   return env ? env : "";
 }
 
 std::string Context::driver_description() const {
-  std::string spec = driver_spec();
-  if (spec == "d2xx") return "d2xx (the FTDI D2XX driver)";
+  std::string driver_text = driver_from_environment();
+  if (driver_text == "d2xx") return "d2xx (the FTDI D2XX driver)";
 #if defined(__linux__)
-  if (spec.empty()) return "the default: the FTDI D2XX driver, else the kernel's (tty)";
+  if (driver_text.empty()) return "the default: the FTDI D2XX driver, else the kernel's (tty)";
 #endif
-  return spec.empty() ? "d2xx (the FTDI D2XX driver, the default)" : spec;
+  return driver_text.empty() ? "d2xx (the FTDI D2XX driver, the default)" : driver_text;
 }
 
 namespace {
@@ -106,9 +106,9 @@ void Context::prepare() {
     }
     return;
   }
-  std::string spec = options.driver.empty() ? driver_spec() : options.driver;
-  if (!options.trace.empty()) spec = "trace:" + options.trace + ":" + spec;
-  if (!options.driver.empty() || !options.trace.empty()) set_environment("KMT_DRIVER", spec);
+  std::string driver_text = options.driver.empty() ? driver_from_environment() : options.driver;
+  if (!options.trace.empty()) driver_text = "trace:" + options.trace + ":" + driver_text;
+  if (!options.driver.empty() || !options.trace.empty()) set_environment("KMT_DRIVER", driver_text);
 }
 
 std::vector<ListedController> Context::list_controllers(int32_t *status) {

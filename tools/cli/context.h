@@ -70,7 +70,7 @@ class Context {
   // serial or trace once the library has been used (a shell session keeps them).
   void prepare();
   // The driver string in effect, "" meaning the vendor's driver.
-  std::string driver_spec() const;
+  std::string driver_from_environment() const;
   // A description of the driver for messages: "sim:clock=virtual", "d2xx (default)".
   std::string driver_description() const;
 

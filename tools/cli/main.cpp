@@ -50,7 +50,7 @@ void build_app(CLI::App &app, Context &ctx) {
   app.set_version_flag("--version", version_text, "Print the tool's and the library's version");
   app.add_option("--driver", ctx.options.driver,
                  "Driver to use (the meaning of KMT_DRIVER), e.g. sim")
-      ->type_name("SPEC");
+      ->type_name("DRIVER");
   app.add_option("-s,--serial", ctx.options.serial,
                  "Controller: the full string `list` prints, or its serial part when unique "
                  "(default: the first listed)")
