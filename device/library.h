@@ -23,7 +23,10 @@ class Library {
   // Request payload length on the way in, response payload length on the way out.
   std::uint16_t payload_length = 0;
 
-  // The payload buffer that every device function fills and decodes in place.
+  // The payload buffer that every device function fills and decodes in place. A
+  // device function writes its request into payload()[0 .. payload_length-1] and
+  // nowhere else: the exchange then copies back only the bytes that can differ from
+  // the response buffer.
   std::uint8_t *payload() { return session.tx_payload(); }
 
   // One exchange of a device function: the request is payload()[0 .. payload_length-1].

@@ -49,6 +49,10 @@ class Session {
   void close(std::uint32_t *handle);
 
   std::uint8_t *tx_payload() { return tx_payload_.data(); }
+  const std::uint8_t *rx_payload() const { return rx_payload_.data(); }
+  // True when the two payload buffers agree from the first byte the session still
+  // counts as differing on; tests check it after every call.
+  bool copy_back_bound_holds() const;
   bool device_open() const { return device_open_; }
   std::int32_t comm_status() const { return comm_status_; }
   std::uint32_t last_result() const { return last_result_; }
@@ -69,6 +73,11 @@ class Session {
   alignas(64) std::array<std::uint8_t, kPayloadSize> rx_payload_{};
   std::uint16_t tx_length_ = 0;
   std::uint16_t rx_length_ = 0;
+  // tx_payload_ and rx_payload_ agree at every index from differ_end_ on, so copying
+  // the response back onto tx_payload_ needs only the bytes before it. Both start as
+  // zeros. Device functions write their request within tx_payload_[0 .. length-1]
+  // only, which is what makes the bound hold for them.
+  std::size_t differ_end_ = 0;
 
   std::array<std::string, kDeviceListSize> device_list_{};
   std::int32_t device_list_count_ = 0;
