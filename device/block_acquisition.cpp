@@ -103,13 +103,14 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   // fixed 4 us, in seconds; evaluated left to right in double precision.
   *duration = ((channels * 108.7663 + 19.2327 + delay_sent) * samples + 4) / 1000000;
 
-  const std::uint8_t *trailer = p + length - kBlockTrailer;
+  const std::uint8_t *response = lib.response();
+  const std::uint8_t *trailer = response + length - kBlockTrailer;
   *trailer_byte = trailer[0];
   *trailer_value = MakeLong(MakeWord(trailer[1], trailer[2]), MakeWord(trailer[3], trailer[4]));
 
   if (channels > 4) return;  // an enable byte above 1: positions mean nothing here
   // At most 4 words x 2001 groups = 16008 bytes: always inside the payload buffer.
-  spread_words(p, static_cast<std::size_t>(samples) + 1, static_cast<std::size_t>(channels),
+  spread_words(response, static_cast<std::size_t>(samples) + 1, static_cast<std::size_t>(channels),
                arrays);
 }
 
@@ -143,8 +144,9 @@ void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux
     *status = kStatusBadResponse;
     return;
   }
-  *trailer_byte = p[length - 1];
-  std::memcpy(port_samples, p, static_cast<std::size_t>(samples) + 1);
+  const std::uint8_t *response = lib.response();
+  *trailer_byte = response[length - 1];
+  std::memcpy(port_samples, response, static_cast<std::size_t>(samples) + 1);
 }
 
 void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t /*wave_mode*/,

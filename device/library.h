@@ -29,6 +29,11 @@ class Library {
   // the response buffer.
   std::uint8_t *payload() { return session.tx_payload(); }
 
+  // After an exchange the response buffer holds the same bytes as payload(); the
+  // block decoders read it there because the exchange has just read it, so it is
+  // still in the cache while the payload buffer's copy may not be.
+  const std::uint8_t *response() const { return session.rx_payload(); }
+
   // One exchange of a device function: the request is payload()[0 .. payload_length-1].
   void exchange(std::uint32_t *handle, std::uint8_t group, std::uint8_t command,
                 std::int32_t response_delay_ms, std::int32_t *status) {
