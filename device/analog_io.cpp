@@ -58,7 +58,7 @@ void AI_SimpleRead(Library &lib, uint32_t *handle, double *volts1, double *volts
   lib.payload_length = 0;
   lib.exchange(handle, kGroupAnalog, 3, 1, status);
   if (*status != kStatusOk) return;
-  decode_four_inputs(lib.payload(), volts1, volts2, volts3, volts4);
+  decode_four_inputs(lib.response(), volts1, volts2, volts3, volts4);
 }
 
 void AI_SimpleReadTimer(Library &lib, uint32_t *handle, double *volts1, double *volts2,
@@ -66,8 +66,8 @@ void AI_SimpleReadTimer(Library &lib, uint32_t *handle, double *volts1, double *
   lib.payload_length = 0;
   lib.exchange(handle, kGroupAnalog, 19, 1, status);
   if (*status != kStatusOk) return;
-  decode_four_inputs(lib.payload(), volts1, volts2, volts3, volts4);
-  *timer = long_at(lib.payload() + 8);
+  decode_four_inputs(lib.response(), volts1, volts2, volts3, volts4);
+  *timer = long_at(lib.response() + 8);
 }
 
 void AI_ReadCh4(Library &lib, uint32_t *handle, uint8_t channel, double *volts, int32_t *status) {
@@ -76,7 +76,8 @@ void AI_ReadCh4(Library &lib, uint32_t *handle, uint8_t channel, double *volts, 
   lib.payload_length = 1;
   lib.exchange(handle, kGroupSingleChannel, 6, 1, status);
   if (*status != kStatusOk) return;
-  *volts = CountsToVolts(MakeWord(p[0], p[1]));
+  const std::uint8_t *r = lib.response();
+  *volts = CountsToVolts(MakeWord(r[0], r[1]));
 }
 
 void AI_ReadCh4Timer(Library &lib, uint32_t *handle, uint8_t channel, double *volts,
@@ -86,8 +87,9 @@ void AI_ReadCh4Timer(Library &lib, uint32_t *handle, uint8_t channel, double *vo
   lib.payload_length = 1;
   lib.exchange(handle, kGroupSingleChannel, 7, 1, status);
   if (*status != kStatusOk) return;
-  *volts = CountsToVolts(MakeWord(p[0], p[1]));
-  *timer = long_at(p + 2);
+  const std::uint8_t *r = lib.response();
+  *volts = CountsToVolts(MakeWord(r[0], r[1]));
+  *timer = long_at(r + 2);
 }
 
 void AO_SimpleWrite(Library &lib, uint32_t *handle, uint8_t channel, double volts,

@@ -46,7 +46,7 @@ void DIO_ReadPort(Library &lib, uint32_t *handle, uint8_t port, uint8_t *value, 
   lib.payload_length = 1;
   lib.exchange(handle, kGroupDigital, 2, 0, status);
   if (*status != kStatusOk) return;
-  *value = p[0];
+  *value = lib.response()[0];
 }
 
 void DIO_WritePort(Library &lib, uint32_t *handle, uint8_t port, uint8_t value, int32_t *status) {

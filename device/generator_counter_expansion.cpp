@@ -107,7 +107,7 @@ void hc165_Read(Library &lib, uint32_t *handle, uint8_t *count, uint8_t *data, i
   // Exactly *count bytes are written. Those the response did not carry become 0
   // rather than whatever an earlier exchange left in the payload buffer.
   const std::size_t carried = std::min<std::size_t>(lib.payload_length, *count);
-  if (carried > 0) std::memcpy(data, lib.payload(), carried);
+  if (carried > 0) std::memcpy(data, lib.response(), carried);
   if (carried < *count) std::memset(data + carried, 0, *count - carried);
 }
 
@@ -125,7 +125,7 @@ void CountImp(Library &lib, uint32_t *handle, uint16_t selector, uint16_t *pulse
   }
   lib.exchange(handle, kGroup, request.command, 0, status);
   if (*status != kStatusOk) return;
-  *pulse_count = MakeWord(p[0], p[1]);
+  *pulse_count = MakeWord(lib.response()[0], lib.response()[1]);
 }
 
 }  // namespace kmt::device

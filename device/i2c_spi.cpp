@@ -50,7 +50,7 @@ void transfer(Library &lib, uint32_t *handle, std::uint8_t command, std::uint8_t
               std::uint8_t *rx_byte, int32_t *status) {
   send_byte(lib, handle, command, tx_byte, status);
   if (*status != kStatusOk) return;
-  *rx_byte = lib.payload()[0];
+  *rx_byte = lib.response()[0];
 }
 
 }  // namespace

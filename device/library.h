@@ -23,15 +23,13 @@ class Library {
   // Request payload length on the way in, response payload length on the way out.
   std::uint16_t payload_length = 0;
 
-  // The payload buffer that every device function fills and decodes in place. A
-  // device function writes its request into payload()[0 .. payload_length-1] and
-  // nowhere else: the exchange then copies back only the bytes that can differ from
-  // the response buffer.
+  // The request payload. A device function writes every byte of its request,
+  // payload()[0 .. payload_length-1], before each exchange: what the buffer held
+  // before is never sent (the fuzz targets check this).
   std::uint8_t *payload() { return session.tx_payload(); }
 
-  // After an exchange the response buffer holds the same bytes as payload(); the
-  // block decoders read it there because the exchange has just read it, so it is
-  // still in the cache while the payload buffer's copy may not be.
+  // The response payload after an exchange, followed by its checksum byte and then
+  // whatever earlier responses left: the bytes device functions decode.
   const std::uint8_t *response() const { return session.rx_payload(); }
 
   // One exchange of a device function: the request is payload()[0 .. payload_length-1].

@@ -31,7 +31,7 @@ void exchange_for_byte(Library &lib, uint32_t *handle, std::uint8_t command, std
                        int32_t *status) {
   lib.exchange(handle, kGroup, command, 0, status);
   if (*status != kStatusOk) return;
-  *out = lib.payload()[0];
+  *out = lib.response()[0];
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ void WR1_WriteSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data
   lib.payload_length = n;
   lib.exchange(handle, kGroup, kWriteSome, 0, status);
   if (*status != kStatusOk) return;
-  if (n > 0) std::memcpy(data, lib.payload(), n);
+  if (n > 0) std::memcpy(data, lib.response(), n);
 }
 
 void WR1_SearchRom(Library &lib, uint32_t *handle, uint8_t *search_result, uint8_t *rom,
@@ -68,8 +68,8 @@ void WR1_SearchRom(Library &lib, uint32_t *handle, uint8_t *search_result, uint8
   lib.payload_length = 1;
   lib.exchange(handle, kGroup, kSearchRom, 0, status);
   if (*status != kStatusOk) return;
-  *search_result = lib.payload()[kSearchResultAt];
-  std::memcpy(rom, lib.payload(), kRomSize);
+  *search_result = lib.response()[kSearchResultAt];
+  std::memcpy(rom, lib.response(), kRomSize);
 }
 
 void WR1_ReadSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status) {
@@ -79,7 +79,7 @@ void WR1_ReadSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data,
   lib.payload_length = 2;
   lib.exchange(handle, kGroup, kReadSome, 0, status);
   if (*status != kStatusOk) return;
-  if (n > 0) std::memcpy(data, lib.payload(), n);
+  if (n > 0) std::memcpy(data, lib.response(), n);
 }
 
 }  // namespace kmt::device

@@ -25,7 +25,7 @@ void SYS_GetFirmWare(Library &lib, uint32_t *handle, uint16_t *firmware1, uint16
   lib.payload_length = 0;
   lib.exchange(handle, kGroupIdentity, 0, 0, status);
   if (*status != kStatusOk) return;
-  const std::uint8_t *p = lib.payload();
+  const std::uint8_t *p = lib.response();
   *firmware1 = MakeWord(p[0], p[1]);
   *firmware2 = MakeWord(p[2], p[3]);
   *firmware3 = MakeWord(p[4], p[5]);
@@ -42,7 +42,7 @@ void SYS_ReadUserSN(Library &lib, uint32_t *handle, uint8_t *user_sn, int32_t *s
   lib.payload_length = 0;
   lib.exchange(handle, kGroupSystem, 1, 0, status);
   if (*status != kStatusOk) return;
-  std::memcpy(user_sn, lib.payload(), kUserSnSize);
+  std::memcpy(user_sn, lib.response(), kUserSnSize);
 }
 
 void SYS_WriteUserArea(Library &lib, uint32_t *handle, const uint8_t *user_area, int32_t *status) {
@@ -50,7 +50,7 @@ void SYS_WriteUserArea(Library &lib, uint32_t *handle, const uint8_t *user_area,
   lib.payload_length = kUserAreaHalf;
   lib.exchange(handle, kGroupSystem, 2, kUserAreaDelayMs, status);
   if (*status != kStatusOk) return;
-  // The first response has overwritten the buffer: refill from the caller's block.
+  // The second half comes from the caller's block, never from a buffer.
   std::memcpy(lib.payload(), user_area + kUserAreaHalf, kUserAreaHalf);
   lib.payload_length = kUserAreaHalf;
   lib.exchange(handle, kGroupSystem, 3, kUserAreaDelayMs, status);
@@ -60,11 +60,11 @@ void SYS_ReadUserArea(Library &lib, uint32_t *handle, uint8_t *user_area, int32_
   lib.payload_length = 0;
   lib.exchange(handle, kGroupSystem, 4, kUserAreaDelayMs, status);
   if (*status != kStatusOk) return;
-  std::memcpy(user_area, lib.payload(), kUserAreaHalf);
+  std::memcpy(user_area, lib.response(), kUserAreaHalf);
   lib.payload_length = 0;
   lib.exchange(handle, kGroupSystem, 5, kUserAreaDelayMs, status);
   if (*status != kStatusOk) return;
-  std::memcpy(user_area + kUserAreaHalf, lib.payload(), kUserAreaHalf);
+  std::memcpy(user_area + kUserAreaHalf, lib.response(), kUserAreaHalf);
 }
 
 void WatchDog(Library &lib, uint32_t *handle, uint8_t value, int32_t *status) {
@@ -77,7 +77,7 @@ void SYS_ReadCount(Library &lib, uint32_t *handle, uint32_t *count, int32_t *sta
   lib.payload_length = 0;
   lib.exchange(handle, kGroupSystem, 7, 0, status);
   if (*status != kStatusOk) return;
-  const std::uint8_t *p = lib.payload();
+  const std::uint8_t *p = lib.response();
   *count = MakeLong(MakeWord(p[0], p[1]), MakeWord(p[2], p[3]));
 }
 

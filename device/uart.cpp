@@ -74,10 +74,11 @@ void UART_Read(Library &lib, uint32_t *handle, uint16_t *count, uint8_t *data,
     return;
   }
   const std::uint16_t delivered = length - 2;
-  if (delivered > 0) std::memcpy(data, p, delivered);
+  const std::uint8_t *r = lib.response();
+  if (delivered > 0) std::memcpy(data, r, delivered);
   *count = delivered;
-  *trailer_byte1 = p[length - 2];
-  *trailer_byte2 = p[length - 1];
+  *trailer_byte1 = r[length - 2];
+  *trailer_byte2 = r[length - 1];
 }
 
 void UART_Write(Library &lib, uint32_t *handle, uint16_t count, const uint8_t *data,

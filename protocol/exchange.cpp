@@ -21,26 +21,18 @@ void Session::send_comm(std::uint32_t *handle, std::uint16_t frame_prefix, std::
                         std::uint16_t *length, std::int32_t *status) {
   transport_.device_handle = *handle;
   tx_length_ = *length;
-  const bool in_place = buffer == tx_payload_.data();
-  if (in_place) {
-    // A device function: its request is tx_payload_[0 .. length-1], written in place
-    // (a length past the buffer is refused below, but bounds nothing beyond it).
-    differ_end_ = std::max(differ_end_, std::min<std::size_t>(tx_length_, kPayloadSize));
-  } else if (tx_length_ > 0) {
+  // Device functions pass tx_payload itself, holding the request they have just
+  // written in full. They decode from the response buffer, and no byte of the payload
+  // buffer past a request is ever sent or read, so copying the response back onto it
+  // would change nothing anyone can see: that copy is left out.
+  const bool device_function = buffer == tx_payload_.data();
+  if (!device_function && tx_length_ > 0) {
     // The whole buffer travels whatever the length.
     std::memmove(tx_payload_.data(), buffer, kPayloadSize);
-    differ_end_ = kPayloadSize;
   }
   exchange_frame(frame_prefix, group, command, response_delay_ms);
   *length = rx_length_;
-  if (in_place) {
-    // The whole response buffer is copied back; past differ_end_ the two already
-    // agree, so those bytes would be copied onto themselves.
-    std::memcpy(tx_payload_.data(), rx_payload_.data(), differ_end_);
-    differ_end_ = 0;
-  } else {
-    std::memmove(buffer, rx_payload_.data(), kPayloadSize);
-  }
+  if (!device_function) std::memmove(buffer, rx_payload_.data(), kPayloadSize);
   *status = comm_status_;
   *handle = transport_.device_handle;
 }
@@ -125,15 +117,7 @@ void Session::exchange_short(std::uint16_t frame_prefix) {
   if (transport_.io_status != d2xx::FT_OK) comm_status_ = kStatusNotOpen;
 }
 
-bool Session::copy_back_bound_holds() const {
-  return std::equal(tx_payload_.begin() + static_cast<std::ptrdiff_t>(differ_end_),
-                    tx_payload_.end(),
-                    rx_payload_.begin() + static_cast<std::ptrdiff_t>(differ_end_));
-}
-
 void Session::read_exact(std::uint32_t n) {
-  // Every byte this writes lies in rx_payload_[0 .. n-1], whatever the driver does.
-  differ_end_ = std::max<std::size_t>(differ_end_, n);
   std::uint32_t collected = 0;
   for (std::int32_t attempts = 0; collected < n && attempts < kRetryLimit; ++attempts) {
     if (collected == 0) {

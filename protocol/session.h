@@ -35,7 +35,8 @@ class Session {
   Session(Transport &transport, Platform &platform);
 
   // The raw exchange: request payload in, response payload out, through the caller's
-  // whole 16385-byte buffer (which may be tx_payload itself).
+  // whole 16385-byte buffer. Device functions pass tx_payload itself, with a request
+  // they have written in full, and take the response from rx_payload.
   void send_comm(std::uint32_t *handle, std::uint16_t frame_prefix, std::uint8_t group,
                  std::uint8_t command, std::int32_t response_delay_ms, std::uint8_t *buffer,
                  std::uint16_t *length, std::int32_t *status);
@@ -50,9 +51,6 @@ class Session {
 
   std::uint8_t *tx_payload() { return tx_payload_.data(); }
   const std::uint8_t *rx_payload() const { return rx_payload_.data(); }
-  // True when the two payload buffers agree from the first byte the session still
-  // counts as differing on; tests check it after every call.
-  bool copy_back_bound_holds() const;
   bool device_open() const { return device_open_; }
   std::int32_t comm_status() const { return comm_status_; }
   std::uint32_t last_result() const { return last_result_; }
@@ -73,11 +71,6 @@ class Session {
   alignas(64) std::array<std::uint8_t, kPayloadSize> rx_payload_{};
   std::uint16_t tx_length_ = 0;
   std::uint16_t rx_length_ = 0;
-  // tx_payload_ and rx_payload_ agree at every index from differ_end_ on, so copying
-  // the response back onto tx_payload_ needs only the bytes before it. Both start as
-  // zeros. Device functions write their request within tx_payload_[0 .. length-1]
-  // only, which is what makes the bound hold for them.
-  std::size_t differ_end_ = 0;
 
   std::array<std::string, kDeviceListSize> device_list_{};
   std::int32_t device_list_count_ = 0;

@@ -228,44 +228,8 @@ TEST_F(Exchange, DevicePathExchangesInPlace) {
   ASSERT_EQ(requests().size(), 1u);
   EXPECT_THAT(requests()[0], ElementsAreArray(request_frame(19, 6, {0x42})));
   EXPECT_EQ(lib->payload_length, 2);
-  EXPECT_EQ(payload[0], 0x99);
-  EXPECT_EQ(payload[1], 0x98);
-}
-
-TEST_F(Exchange, DeviceExchangeEndsWithBothPayloadBuffersEqual) {
-  // The copy back onto the payload buffer skips bytes known to agree already; after
-  // any history the result must be that of copying all of them.
-  enum Step { kHostRequest, kHostEmpty, kDeviceLongResponse, kDeviceEmptyResponse };
-  const std::vector<std::vector<Step>> histories = {
-      {kDeviceEmptyResponse},
-      {kHostRequest, kDeviceEmptyResponse},
-      {kDeviceLongResponse, kDeviceEmptyResponse},
-      {kHostRequest, kHostEmpty, kDeviceEmptyResponse},
-      {kDeviceLongResponse, kHostRequest, kDeviceLongResponse, kHostEmpty, kDeviceEmptyResponse},
-  };
-  for (const auto &history : histories) {
-    SetUp();
-    std::uint8_t fill = 1;
-    for (Step step : history) {
-      ++fill;
-      const Bytes long_response(3000, fill);
-      if (step == kHostRequest || step == kHostEmpty) {
-        respond(Bytes(7, fill));
-        std::fill(buffer.begin(), buffer.end(), fill);
-        ASSERT_EQ(send(1, 0, step == kHostRequest ? Bytes(9000, fill) : Bytes{}), 0);
-        continue;
-      }
-      respond(step == kDeviceLongResponse ? long_response : Bytes{});
-      std::fill_n(lib->payload(), 5, fill);
-      lib->payload_length = 5;
-      std::int32_t status = -1;
-      lib->exchange(&handle, 1, 0, 0, &status);
-      ASSERT_EQ(status, 0);
-      EXPECT_TRUE(std::equal(lib->payload(), lib->payload() + Session::kPayloadSize,
-                             lib->session.rx_payload()))
-          << "after step " << step << " of history " << &history - histories.data();
-    }
-  }
+  EXPECT_EQ(lib->response()[0], 0x99);
+  EXPECT_EQ(lib->response()[1], 0x98);
 }
 
 }  // namespace
