@@ -284,17 +284,8 @@ std::vector<std::uint8_t> run(const std::uint8_t *data, std::size_t size, std::s
   std::int32_t status = 0;
   KMT_InitBySN(&handle, "KMTC0002TEST01", &status);
 
-  testing::Bytes chunk;
-  for (std::size_t i = 2 + calls * kCallSize; i < size; ++i) {
-    if (i + 1 < size && data[i] == 0xA5 && data[i + 1] == 0x5A) {
-      state.reads.push_back(chunk);
-      chunk.clear();
-      ++i;
-      continue;
-    }
-    chunk.push_back(data[i]);
-  }
-  state.reads.push_back(chunk);
+  const std::size_t script = 2 + calls * kCallSize;
+  testing::queue_reads_split_at_markers(state, data + script, size - script);
   for (std::size_t c = 0; c < calls; ++c) {
     const std::uint8_t *at = data + 2 + c * kCallSize;
     if (poison != nullptr) {

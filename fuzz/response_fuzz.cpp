@@ -245,17 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::int32_t status = 0;
   lib.session.init_by_sn(&handle, "KMTC0002TEST01", &status);
 
-  testing::Bytes chunk;
-  for (std::size_t i = 9; i < size; ++i) {
-    if (i + 1 < size && data[i] == 0xA5 && data[i + 1] == 0x5A) {
-      state.reads.push_back(chunk);
-      chunk.clear();
-      ++i;
-      continue;
-    }
-    chunk.push_back(data[i]);
-  }
-  state.reads.push_back(chunk);
+  testing::queue_reads_split_at_markers(state, data + 9, size - 9);
   run(lib, &handle, data[0], data + 1);
   return 0;
 }

@@ -135,6 +135,21 @@ FT_STATUS ScriptedDriver::Write(FT_HANDLE, LPVOID buffer, DWORD n, LPDWORD writt
   return FT_OK;
 }
 
+void queue_reads_split_at_markers(ScriptedDriverState &state, const std::uint8_t *data,
+                                  std::size_t n) {
+  Bytes chunk;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + 1 < n && data[i] == 0xA5 && data[i + 1] == 0x5A) {
+      state.reads.push_back(chunk);
+      chunk.clear();
+      ++i;
+      continue;
+    }
+    chunk.push_back(data[i]);
+  }
+  state.reads.push_back(chunk);
+}
+
 FT_STATUS ScriptedDriver::Read(FT_HANDLE, LPVOID buffer, DWORD n, LPDWORD read) {
   ++s_.reads_made;
   FT_STATUS status = record("Read " + std::to_string(n), "Read");

@@ -41,6 +41,11 @@ struct ScriptedDriverState {
   std::int64_t claim_read_count = -1;
 };
 
+// Queues data[0 .. n-1] as the controller's reads, one read per piece between the
+// markers 0xA5 0x5A (which are dropped): how the fuzz targets script a controller.
+void queue_reads_split_at_markers(ScriptedDriverState &state, const std::uint8_t *data,
+                                  std::size_t n);
+
 class ScriptedDriver final : public Driver {
  public:
   explicit ScriptedDriver(ScriptedDriverState &state) : s_(state) {}
