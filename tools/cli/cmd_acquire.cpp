@@ -240,10 +240,7 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
       } else if (!file->empty()) {
         data = read_file_bytes(*file);
       } else {
-        for (const auto &part : *hex) {
-          auto more = hex_argument(part);
-          data.insert(data.end(), more.begin(), more.end());
-        }
+        data = hex_arguments(*hex);
       }
       refuse_if(check(kWaveLength, static_cast<long long>(data.size())));
       int32_t status = 0;

@@ -80,11 +80,7 @@ void add_bus_commands(CLI::App &app, Context &ctx) {
         ->check(in(kI2cAddress));
     sub->add_option("bytes", *bytes, "Bytes as hex")->required();
     sub->callback([&ctx, address, bytes] {
-      std::vector<uint8_t> data;
-      for (const auto &part : *bytes) {
-        auto more = hex_argument(part);
-        data.insert(data.end(), more.begin(), more.end());
-      }
+      const std::vector<uint8_t> data = hex_arguments(*bytes);
       bool ack = i2c_address(ctx, *address, false);
       std::size_t acknowledged = 0;
       for (std::size_t i = 0; ack && i < data.size(); ++i) {
@@ -173,11 +169,8 @@ void add_bus_commands(CLI::App &app, Context &ctx) {
     auto bytes = value<std::vector<std::string>>();
     sub->add_option("bytes", *bytes, "Bytes as hex")->required();
     sub->callback([&ctx, bytes] {
-      std::vector<uint8_t> sent, received;
-      for (const auto &part : *bytes) {
-        auto more = hex_argument(part);
-        sent.insert(sent.end(), more.begin(), more.end());
-      }
+      const std::vector<uint8_t> sent = hex_arguments(*bytes);
+      std::vector<uint8_t> received;
       for (uint8_t byte : sent) {
         uint8_t answer = 0;
         int32_t status = 0;

@@ -50,15 +50,6 @@ const char *family_name(uint8_t code) {
   }
 }
 
-std::vector<uint8_t> joined_hex(const std::vector<std::string> &parts) {
-  std::vector<uint8_t> data;
-  for (const auto &part : parts) {
-    auto more = hex_argument(part);
-    data.insert(data.end(), more.begin(), more.end());
-  }
-  return data;
-}
-
 }  // namespace
 
 void add_onewire_commands(CLI::App &app, Context &ctx) {
@@ -118,7 +109,7 @@ void add_onewire_commands(CLI::App &app, Context &ctx) {
     auto bytes = value<std::vector<std::string>>();
     sub->add_option("bytes", *bytes, "Bytes as hex, at most 64")->required();
     sub->callback([&ctx, bytes] {
-      auto data = joined_hex(*bytes);
+      auto data = hex_arguments(*bytes);
       refuse_if(check(kTransferBytes, static_cast<long long>(data.size())));
       std::vector<uint8_t> sent = data;
       int32_t status = 0;

@@ -17,11 +17,7 @@ void add_raw_commands(CLI::App &app, Context &ctx) {
   sub->add_option("-d,--delay", *delay, "Milliseconds to wait before reading the response")
       ->check(in(kResponseDelay));
   sub->callback([&ctx, group, command, delay, payload] {
-    std::vector<uint8_t> request;
-    for (const auto &part : *payload) {
-      auto bytes = hex_argument(part);
-      request.insert(request.end(), bytes.begin(), bytes.end());
-    }
+    const std::vector<uint8_t> request = hex_arguments(*payload);
     if (request.size() >= KMT_PAYLOAD_SIZE) {
       throw Failure("the payload holds at most " + std::to_string(KMT_PAYLOAD_SIZE - 1) + " bytes",
                     kExitUsage);

@@ -39,10 +39,8 @@ void add_uart_commands(CLI::App &app, Context &ctx) {
     sub->add_option("--text", *text, "Send this text instead");
     sub->callback([&ctx, bytes, text] {
       std::vector<uint8_t> data(text->begin(), text->end());
-      for (const auto &part : *bytes) {
-        auto more = hex_argument(part);
-        data.insert(data.end(), more.begin(), more.end());
-      }
+      const std::vector<uint8_t> hex = hex_arguments(*bytes);
+      data.insert(data.end(), hex.begin(), hex.end());
       refuse_if(check(kTransferBytes, static_cast<long long>(data.size())));
       int32_t status = 0;
       UART_Write(ctx.handle(), static_cast<uint16_t>(data.size()), data.data(), &status);

@@ -36,6 +36,15 @@ std::vector<std::uint8_t> hex_argument(const std::string &text) {
   return *bytes;
 }
 
+std::vector<std::uint8_t> hex_arguments(const std::vector<std::string> &parts) {
+  std::vector<std::uint8_t> data;
+  for (const auto &part : parts) {
+    auto more = hex_argument(part);
+    data.insert(data.end(), more.begin(), more.end());
+  }
+  return data;
+}
+
 std::vector<std::uint8_t> read_file_bytes(const std::string &path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw Failure("cannot read " + path, kExitFailure);

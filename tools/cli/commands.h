@@ -86,6 +86,8 @@ inline CLI::App *family(CLI::App &app, const std::string &name, const std::strin
 
 // Parses a hex byte list given on the command line, failing with exit code 2.
 std::vector<std::uint8_t> hex_argument(const std::string &text);
+// The bytes of several such arguments, one after the other.
+std::vector<std::uint8_t> hex_arguments(const std::vector<std::string> &parts);
 // Reads a whole file as bytes, failing with exit code 1.
 std::vector<std::uint8_t> read_file_bytes(const std::string &path);
 // Writes bytes to a file (or "-" standard output), failing with exit code 1.
