@@ -1,5 +1,6 @@
 // A library instance around a scripted driver, with a device already open and the
-// recordings of the open cleared, so a test sees only its own traffic.
+// recordings of the open cleared, so a test sees only its own traffic; and the
+// exported functions' process-wide instance around one, for tests of the exports.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <numeric>
 
 #include "device/library.h"
+#include "library/abi.h"
 #include "tests/support/scripted_driver.h"
 
 namespace kmt::testing {
@@ -64,6 +66,18 @@ class LibraryFixture : public ::testing::Test {
   RecordingPlatform platform;
   std::unique_ptr<Library> lib;
   std::uint32_t handle = 0;
+};
+
+// The exported functions reach a scripted driver for the length of one test.
+class ExportsFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    abi::replace_instance(
+        std::make_unique<Library>(std::make_unique<ScriptedDriver>(driver), platform));
+  }
+  void TearDown() override { abi::replace_instance(nullptr); }
+  ScriptedDriverState driver;
+  RecordingPlatform platform;
 };
 
 }  // namespace kmt::testing

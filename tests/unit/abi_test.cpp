@@ -10,22 +10,14 @@
 
 #include "kmtv1.h"
 #include "library/abi.h"
+#include "tests/support/library_fixture.h"
 #include "tests/support/scripted_driver.h"
 #include "tests/support/text_arg.h"
 
 namespace kmt::testing {
 namespace {
 
-class Abi : public ::testing::Test {
- protected:
-  void SetUp() override {
-    abi::replace_instance(
-        std::make_unique<Library>(std::make_unique<ScriptedDriver>(driver), platform));
-  }
-  void TearDown() override { abi::replace_instance(nullptr); }
-  ScriptedDriverState driver;
-  RecordingPlatform platform;
-};
+using Abi = ExportsFixture;
 
 #if !defined(_WIN32)  // VARIANT strings: tests/windows/variant_test.cpp
 TEST_F(Abi, DiscoveryStringsCrossAsNulTerminatedText) {

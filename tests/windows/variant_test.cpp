@@ -11,21 +11,13 @@
 
 #include "kmtv1.h"
 #include "library/abi.h"
+#include "tests/support/library_fixture.h"
 #include "tests/support/scripted_driver.h"
 
 namespace kmt::testing {
 namespace {
 
-class VariantStrings : public ::testing::Test {
- protected:
-  void SetUp() override {
-    abi::replace_instance(
-        std::make_unique<Library>(std::make_unique<ScriptedDriver>(driver), platform));
-  }
-  void TearDown() override { abi::replace_instance(nullptr); }
-  ScriptedDriverState driver;
-  RecordingPlatform platform;
-};
+using VariantStrings = ExportsFixture;
 
 // An object whose Release a test can count: VariantClear must call it.
 class CountedObject final : public IUnknown {
