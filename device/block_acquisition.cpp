@@ -41,6 +41,16 @@ Timing clamp_timing(std::uint16_t sample_delay, std::uint16_t aux_word1, std::ui
                 std::min(aux_word2, kMaxTiming)};
 }
 
+// The six bytes both block requests end with: the auxiliary word, the two auxiliary
+// bytes, and the second timing word with its offset.
+void put_aux_fields(std::uint8_t *p, const Timing &timing, std::uint8_t aux_byte1,
+                    std::uint8_t aux_byte2) {
+  put_word(p, timing.aux_word1);
+  p[2] = aux_byte1;
+  p[3] = aux_byte2;
+  put_word(p + 4, timing.aux_word2 + kTimingOffset);
+}
+
 // The response length as far as the payload buffer reaches; the exchange never
 // announces more, this only keeps every index below inside the buffer regardless.
 std::size_t response_length(const Library &lib) {
@@ -83,10 +93,7 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   put_word(p + 4, delay_sent);
   put_word(p + 6, samples);
   put_word(p + 8, VoltsToCode(threshold, kThresholdCountsPer5V));
-  put_word(p + 10, timing.aux_word1);
-  p[12] = aux_byte1;
-  p[13] = aux_byte2;
-  put_word(p + 14, timing.aux_word2 + kTimingOffset);
+  put_aux_fields(p + 10, timing, aux_byte1, aux_byte2);
   lib.payload_length = 16;
   lib.exchange(handle, kGroupBlock, 0, 1, status);
   if (*status != kStatusOk) return;
@@ -130,10 +137,7 @@ void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux
   std::uint8_t *p = lib.payload();
   put_word(p + 0, timing.sample_delay + kTimingOffset);
   put_word(p + 2, samples);
-  put_word(p + 4, timing.aux_word1);
-  p[6] = aux_byte1;
-  p[7] = aux_byte2;
-  put_word(p + 8, timing.aux_word2 + kTimingOffset);
+  put_aux_fields(p + 4, timing, aux_byte1, aux_byte2);
   lib.payload_length = 10;
   lib.exchange(handle, kGroupBlock, 1, 1, status);
   if (*status != kStatusOk) return;
