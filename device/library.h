@@ -25,7 +25,7 @@ class Library {
 
   // The request payload. A device function writes every byte of its request,
   // payload()[0 .. payload_length-1], before each exchange: what the buffer held
-  // before is never sent (the fuzz targets check this).
+  // before is never sent (the exports fuzz target checks this).
   std::uint8_t *payload() { return session.tx_payload(); }
 
   // The response payload after an exchange, followed by its checksum byte and then
