@@ -150,15 +150,19 @@ bool wide_supported() {
 // on the instruction set, which the compilers rightly warn about.
 KMT_WIDE_TARGET std::uint8_t add_bytes_wide(std::uint8_t sum, const std::uint8_t *data,
                                             std::size_t n) {
-  Bytes64 a = {}, b = {};  // two sums in flight, so each addition need not wait
-  for (; n >= 128; n -= 128, data += 128) {
-    Bytes64 x, y;
-    std::memcpy(&x, data, 64);
-    std::memcpy(&y, data + 64, 64);
-    a += x;
-    b += y;
+  Bytes64 a = {}, b = {}, c = {}, d = {};  // four sums in flight, none waits for another
+  for (; n >= 256; n -= 256, data += 256) {
+    Bytes64 w, x, y, z;
+    std::memcpy(&w, data, 64);
+    std::memcpy(&x, data + 64, 64);
+    std::memcpy(&y, data + 128, 64);
+    std::memcpy(&z, data + 192, 64);
+    a += w;
+    b += x;
+    c += y;
+    d += z;
   }
-  a += b;
+  a += b + c + d;
   std::uint8_t lanes[64];
   std::memcpy(lanes, &a, sizeof lanes);
   for (std::uint8_t lane : lanes) sum = static_cast<std::uint8_t>(sum + lane);
@@ -225,9 +229,12 @@ KMT_WIDE_TARGET std::size_t spread_four_wide(const std::uint8_t *data, std::size
     std::memcpy(&v1, data + 64, 64);
     std::memcpy(&v2, data + 128, 64);
     std::memcpy(&v3, data + 192, 64);
-    // Words 0 and 2 of two groups side by side in each 64-bit lane, and words 1 and 3.
-    const Quads8 q0 = (v0 & low) | ((v1 << 16) & ~low), q1 = ((v0 >> 16) & low) | (v1 & ~low);
-    const Quads8 q2 = (v2 & low) | ((v3 << 16) & ~low), q3 = ((v2 >> 16) & low) | (v3 & ~low);
+    // Words 0 and 2 of two groups side by side in each 64-bit lane, and words 1 and 3;
+    // each a bit select (low words from the first), which is one ternary-logic step.
+    const Quads8 q0 = ((v0 ^ (v1 << 16)) & low) ^ (v1 << 16);
+    const Quads8 q1 = (((v0 >> 16) ^ v1) & low) ^ v1;
+    const Quads8 q2 = ((v2 ^ (v3 << 16)) & low) ^ (v3 << 16);
+    const Quads8 q3 = (((v2 >> 16) ^ v3) & low) ^ v3;
     Bytes64 x0, x1, x2, x3, a, b, c, d;
     std::memcpy(&x0, &q0, 64);
     std::memcpy(&x1, &q1, 64);
