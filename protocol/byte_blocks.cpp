@@ -162,11 +162,20 @@ KMT_WIDE_TARGET std::uint8_t add_bytes_wide(std::uint8_t sum, const std::uint8_t
     c += y;
     d += z;
   }
+  for (; n >= 64; n -= 64, data += 64) {
+    Bytes64 w;
+    std::memcpy(&w, data, 64);
+    a += w;
+  }
   a += b + c + d;
   std::uint8_t lanes[64];
   std::memcpy(lanes, &a, sizeof lanes);
   for (std::uint8_t lane : lanes) sum = static_cast<std::uint8_t>(sum + lane);
-  return add_bytes_portable(sum, data, n);
+  // The last few bytes here too: a call into the portable code from this function can
+  // be compiled as a jump that skips clearing the wide registers, which slows the
+  // portable code down many times over on some processors.
+  for (std::size_t i = 0; i < n; ++i) sum = static_cast<std::uint8_t>(sum + data[i]);
+  return sum;
 }
 
 // Byte J of the result: byte (word(J / 2) * 2 + J % 2) of the pair (a, b) taken as one
