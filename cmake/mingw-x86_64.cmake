@@ -1,8 +1,4 @@
 # Cross build for Windows on x86_64 with Debian's mingw-w64, posix-thread variant (the
 # win32-thread variant has no std::mutex). cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
