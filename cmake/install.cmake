@@ -20,11 +20,19 @@ string(REGEX REPLACE "/$" "" KMT_PC_TO_PREFIX "${KMT_PC_TO_PREFIX}")
 kmt_relative_to_prefix(KMT_PC_LIBDIR ${CMAKE_INSTALL_LIBDIR})
 kmt_relative_to_prefix(KMT_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/kmtv1.pc.in ${PROJECT_BINARY_DIR}/kmtv1.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/kmtv1.pc DESTINATION ${KMT_PKGCONFIG_DIR})
+install(FILES ${PROJECT_BINARY_DIR}/kmtv1.pc DESTINATION ${KMT_PKGCONFIG_DIR} COMPONENT development)
 
 # The tools find the library in ../lib (or wherever the library directory lies
-# relative to the program directory), not through LD_LIBRARY_PATH.
-if(NOT WIN32)
+# relative to the program directory), not through LD_LIBRARY_PATH. A library directory
+# the dynamic loader searches anyway (/usr/lib/<multiarch> with the prefix /usr, as in
+# the Debian packages) needs no run path, and Debian forbids one there.
+list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" kmt_system_libdir)
+if(kmt_system_libdir EQUAL -1)
+  set(KMT_LIBDIR_IS_SYSTEM OFF)
+else()
+  set(KMT_LIBDIR_IS_SYSTEM ON)
+endif()
+if(NOT WIN32 AND NOT KMT_LIBDIR_IS_SYSTEM)
   file(RELATIVE_PATH kmt_bin_to_lib /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
   set(KMT_TOOL_RPATH "$ORIGIN/${kmt_bin_to_lib}")
   if(APPLE)
@@ -36,11 +44,12 @@ if(NOT WIN32)
     endif()
   endforeach()
 endif()
-install(TARGETS kmtv1-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kmtv1-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 # The Python package (pure Python; nothing compiled). It goes where the prefix's
 # interpreter looks: Debian's python3 reads <prefix>/lib/python3.X/dist-packages for
-# /usr/local, other builds <prefix>/lib/python3.X/site-packages.
+# /usr/local and /usr/lib/python3/dist-packages for /usr (the Debian packages), other
+# builds <prefix>/lib/python3.X/site-packages.
 find_package(Python3 COMPONENTS Interpreter QUIET)
 if(Python3_FOUND)
   execute_process(
@@ -52,6 +61,9 @@ if(Python3_FOUND)
   endif()
   set(kmt_python_default
       lib/python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}/${kmt_site_kind})
+  if(kmt_site_kind STREQUAL "dist-packages" AND CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(kmt_python_default lib/python3/dist-packages)
+  endif()
 else()
   set(kmt_python_default lib/python3/site-packages)
 endif()
@@ -64,10 +76,16 @@ if(WIN32)
   file(RELATIVE_PATH KMT_PYTHON_TO_LIB /prefix/${KMT_PYTHON_INSTALL_DIR}/kmtv1
        /prefix/${CMAKE_INSTALL_BINDIR})
 endif()
-file(WRITE ${PROJECT_BINARY_DIR}/python/_installed.py
-     "# Written by cmake --install: the library installed with this package.\n"
-     "LIBRARY_DIR = \"${KMT_PYTHON_TO_LIB}\"\n")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/kmtv1 DESTINATION ${KMT_PYTHON_INSTALL_DIR}
+        COMPONENT python
         FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
-install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py
-        DESTINATION ${KMT_PYTHON_INSTALL_DIR}/kmtv1)
+# In a library directory of the dynamic loader the package finds the library by its
+# name, like every other program; recording the directory there would also tie the
+# pure-Python package to one architecture's directory.
+if(NOT KMT_LIBDIR_IS_SYSTEM)
+  file(WRITE ${PROJECT_BINARY_DIR}/python/_installed.py
+       "# Written by cmake --install: the library installed with this package.\n"
+       "LIBRARY_DIR = \"${KMT_PYTHON_TO_LIB}\"\n")
+  install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py
+          DESTINATION ${KMT_PYTHON_INSTALL_DIR}/kmtv1 COMPONENT python)
+endif()
