@@ -26,7 +26,7 @@ install(FILES ${PROJECT_BINARY_DIR}/kmtv1.pc DESTINATION ${KMT_PKGCONFIG_DIR} CO
 # relative to the program directory), not through LD_LIBRARY_PATH. A library directory
 # the dynamic loader searches anyway (/usr/lib/<multiarch> with the prefix /usr, as in
 # the Debian packages) needs no run path, and Debian forbids one there.
-list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" kmt_system_libdir)
+list(FIND CMAKE_C_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" kmt_system_libdir)
 if(kmt_system_libdir EQUAL -1)
   set(KMT_LIBDIR_IS_SYSTEM OFF)
 else()
@@ -45,6 +45,27 @@ if(NOT WIN32 AND NOT KMT_LIBDIR_IS_SYSTEM)
   endforeach()
 endif()
 install(TARGETS kmtv1-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+
+# Manual pages of the programs on the PATH (Linux): the tool's from its own --help by
+# help2man, the demo's written by hand; compressed as Debian wants them.
+find_program(KMT_HELP2MAN help2man)
+find_program(KMT_GZIP gzip)
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND KMT_HELP2MAN AND KMT_GZIP AND TARGET kmtv1-cli)
+  set(kmt_man ${PROJECT_BINARY_DIR}/man)
+  add_custom_command(
+    OUTPUT ${kmt_man}/kmtv1.1.gz ${kmt_man}/kmtv1-demo.1.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${kmt_man}
+    COMMAND ${KMT_HELP2MAN} --no-info --no-discard-stderr
+            "--name=drive a KMTC I/O controller from the command line"
+            --output=${kmt_man}/kmtv1.1 $<TARGET_FILE:kmtv1-cli>
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/man/kmtv1-demo.1 ${kmt_man}
+    COMMAND ${KMT_GZIP} -9nf ${kmt_man}/kmtv1.1 ${kmt_man}/kmtv1-demo.1
+    DEPENDS kmtv1-cli ${PROJECT_SOURCE_DIR}/packaging/man/kmtv1-demo.1
+    COMMENT "Manual pages" VERBATIM)
+  add_custom_target(kmtv1-man ALL DEPENDS ${kmt_man}/kmtv1.1.gz ${kmt_man}/kmtv1-demo.1.gz)
+  install(FILES ${kmt_man}/kmtv1.1.gz ${kmt_man}/kmtv1-demo.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endif()
 
 # The Python package (pure Python; nothing compiled). It goes where the prefix's
 # interpreter looks: Debian's python3 reads <prefix>/lib/python3.X/dist-packages for

@@ -20,8 +20,6 @@ set(CPACK_PACKAGE_NAME kmtv1)
 set(CPACK_PACKAGE_VENDOR "kmtv1")
 set(CPACK_PACKAGE_CONTACT "${KMT_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "host library for the KMTC multi-function USB I/O controller")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 # Without it, the folders of the packages would carry the permissions of the umask.
@@ -119,11 +117,13 @@ acquisitions and logic scans (as NumPy arrays when NumPy is installed).")
     message(WARNING "${KMT_LICENSE_FILE} is missing: the packages' copyright files name none")
     set(kmt_license_text "No licence file was found in the sources.\n")
   endif()
+  string(TIMESTAMP kmt_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  string(TIMESTAMP kmt_year "%Y" UTC)
   file(WRITE ${PROJECT_BINARY_DIR}/debian/copyright
        "kmtv1 ${PROJECT_VERSION}: host library, tools and Python binding for the KMTC\n"
-       "multi-function USB I/O controller. Copyright: the kmtv1 developers.\n\n"
+       "multi-function USB I/O controller.\n\n"
+       "Copyright (C) ${kmt_year} the kmtv1 developers\n\n"
        "${kmt_license_text}")
-  string(TIMESTAMP kmt_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
   file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog
        "kmtv1 (${kmt_deb_version}) unstable; urgency=medium\n\n"
        "  * Release ${PROJECT_VERSION}, packaged by CPack from the kmtv1 sources.\n\n"
