@@ -11,7 +11,11 @@
 #                   rule, systemd units (never enabled or started)          -> kmtv1-tools
 #   python          the Python package                                      -> python3-kmtv1
 #   windows         the zip's per-bitness folder x86/ or x64/ (EXCLUDE_FROM_ALL)
-#   windows_common  the zip's top folder: header, .def, notes, licence (EXCLUDE_FROM_ALL)
+#   windows_common  the zip's top folder: header, .def, notes, licence, and whatever
+#                   serves both bitnesses (an AnyCPU .NET assembly) (EXCLUDE_FROM_ALL)
+# A Linux-only program belongs to tools: a helper in ${CMAKE_INSTALL_LIBEXECDIR}/kmtv1,
+# a systemd unit in lib/systemd/system (no maintainer script enables or starts it).
+# A Windows program of one bitness belongs to windows (DESTINATION .).
 set(KMT_PACKAGE_MAINTAINER "kmtv1 maintainers <maintainers@users.noreply.c-seed-f8fd718f.example>"
     CACHE STRING "Maintainer field of the Debian packages")
 set(KMT_DEB_REVISION 1 CACHE STRING "Debian revision of the packages (VERSION-REVISION)")
