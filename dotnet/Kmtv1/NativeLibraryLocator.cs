@@ -81,7 +81,6 @@ namespace Kmtv1
         static bool loaded;
         static bool loading;
         static LibraryNotFoundException failure;
-        static IntPtr moduleHandle;
         static string loadedFrom;
 
         /// <summary>True on Windows, where the library is <c>KMTv1dll.dll</c> and discovery strings are VARIANTs.</summary>
@@ -252,9 +251,11 @@ namespace Kmtv1
         static string TryLoad(string target)
         {
             if (IsPath(target) && !File.Exists(target)) return "no such file";
-            if (CoreLoader.Available) return CoreLoader.Load(target, out moduleHandle);
-            if (IsWindows) return WindowsLoader.Load(target, out moduleHandle);
-            return PosixLoader.Load(target, out moduleHandle);
+            // The module is never unloaded: its handle is not kept.
+            IntPtr handle;
+            if (CoreLoader.Available) return CoreLoader.Load(target, out handle);
+            if (IsWindows) return WindowsLoader.Load(target, out handle);
+            return PosixLoader.Load(target, out handle);
         }
 
         // .NET Core 3 and later: the runtime's own loader and a resolver for the import name.
