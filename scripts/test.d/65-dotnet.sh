@@ -15,16 +15,19 @@ dotnet/build.sh "$out"
 nunit_framework=$(pkg-config --libs nunit | tr ' ' '\n' | sed -n 's/^-r://p' | grep '/nunit\.framework\.dll$')
 mcs -noconfig -target:library -nologo -warnaserror -r:System.dll -r:System.Core.dll \
     -r:"$nunit_framework" -r:"$out/Kmtv1.dll" -out:"$out/Kmtv1.Tests.dll" \
-    dotnet/tests/NativeMethodsTests.cs dotnet/tests/ControllerTests.cs
+    dotnet/tests/*Tests.cs
 mcs -noconfig -nologo -warnaserror -r:System.dll -r:"$out/Kmtv1.dll" -out:"$out/AcquireBlock.exe" \
     dotnet/tests/AcquireBlock.cs
 mcs -noconfig -nologo -warnaserror -r:System.dll -r:"$out/Kmtv1.dll" -out:"$out/ReadInputs.exe" \
     examples/ReadInputs.cs
-# The C side of the block comparison, and the C example for the C# example's output.
+# The C side of the block comparison, the C example for the C# example's output, and the
+# stand-in for the Windows library's VARIANT strings (beside the tests, where Mono finds it).
 for program in dotnet/tests/acquire_reference.c examples/read_inputs.c; do
   cc -Wall -Wextra -Werror -Iinclude "$program" -o "$out/$(basename "$program" .c)" \
      build-gcc/libkmtv1.so.1 -Wl,-rpath,"$PWD/build-gcc"
 done
+cc -shared -fPIC -Wall -Wextra -Werror -Iinclude dotnet/tests/variant_shim.c \
+   -o "$out/libkmtv1_variant_shim.so" build-gcc/libkmtv1.so.1 -Wl,-rpath,"$PWD/build-gcc"
 
 export KMT_DRIVER=sim:clock=virtual KMTV1_LIBRARY=$PWD/build-gcc/libkmtv1.so.1 \
        KMTV1_SOURCE_DIR=$PWD
