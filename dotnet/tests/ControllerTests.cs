@@ -286,6 +286,41 @@ namespace Kmtv1.Tests
         }
     }
 
+    [TestFixture]
+    public class LocatorTests
+    {
+        [Test]
+        public void SearchOrder()
+        {
+            var explicitOnly = NativeLibraryLocator.Candidates("/opt/kmtv1/libkmtv1.so.1", "/app");
+            Assert.AreEqual(new[] { "KMTV1_LIBRARY: /opt/kmtv1/libkmtv1.so.1" }, explicitOnly.Select(c => c.ToString()).ToArray());
+            Assert.IsTrue(explicitOnly[0].Required);
+            var searched = NativeLibraryLocator.Candidates("", "/app");
+            Assert.AreEqual(new[] { "/app/libkmtv1.so.1", "/app/libkmtv1.so", "libkmtv1.so.1", "libkmtv1.so" }, searched.Select(c => c.Target).ToArray());
+            Assert.IsFalse(searched.Any(c => c.Required));
+        }
+
+        // A program started with a wrong KMTV1_LIBRARY stops there and says what it tried.
+        [Test]
+        public void NamedLibraryThatIsMissingIsReported()
+        {
+            var start = new ProcessStartInfo("mono", "\"" + Path.Combine(TestPaths.BinDir, "ReadInputs.exe") + "\"")
+            {
+                UseShellExecute = false,
+                RedirectStandardError = true,
+                RedirectStandardOutput = true,
+            };
+            start.EnvironmentVariables[NativeLibraryLocator.EnvironmentVariable] = "/nonexistent/libkmtv1.so.1";
+            using (Process process = Process.Start(start))
+            {
+                string errors = process.StandardError.ReadToEnd();
+                process.WaitForExit();
+                Assert.AreEqual(1, process.ExitCode);
+                StringAssert.Contains("KMTV1_LIBRARY: /nonexistent/libkmtv1.so.1: no such file", errors);
+            }
+        }
+    }
+
     // Both layers read refusals.tsv; the stage checks the Python package against it too.
     [TestFixture]
     public class RefusalTests
