@@ -207,6 +207,13 @@ namespace Kmtv1
         static void Load()
         {
             var tried = new List<string>();
+            if (!IsWindows && IntPtr.Size == 4 && ElfMachine("/proc/self/exe") == ElfMachineX86)
+            {
+                // There the library's functions use the C calling convention, not the
+                // StdCall these declarations state; a call would unbalance the stack.
+                tried.Add("none: 32-bit x86 outside Windows is not supported (the declarations are StdCall, the library there is cdecl)");
+                throw new LibraryNotFoundException(tried);
+            }
             string explicitPath = Environment.GetEnvironmentVariable(EnvironmentVariable);
             foreach (LibraryCandidate candidate in Candidates(explicitPath, AssemblyDirectory()))
             {
@@ -239,6 +246,31 @@ namespace Kmtv1
                     "loaded " + loadedFrom + ", but the import name " + NativeMethods.LibraryName +
                     " does not reach it: Kmtv1.dll.config (a dllmap to libkmtv1.so.1) must lie beside Kmtv1.dll (" +
                     error.Message + ")" });
+            }
+        }
+
+        const int ElfMachineX86 = 3;
+
+        // The e_machine field of an ELF file's header; -1 when it cannot be read.
+        static int ElfMachine(string path)
+        {
+            try
+            {
+                using (FileStream file = File.OpenRead(path))
+                {
+                    var header = new byte[20];
+                    if (file.Read(header, 0, header.Length) != header.Length) return -1;
+                    if (header[0] != 0x7F || header[1] != (byte)'E' || header[2] != (byte)'L' || header[3] != (byte)'F') return -1;
+                    return header[5] == 1 ? header[18] | header[19] << 8 : header[18] << 8 | header[19];
+                }
+            }
+            catch (IOException)
+            {
+                return -1;
+            }
+            catch (UnauthorizedAccessException)
+            {
+                return -1;
             }
         }
 
