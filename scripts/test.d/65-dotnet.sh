@@ -31,8 +31,11 @@ cc -shared -fPIC -Wall -Wextra -Werror -Iinclude dotnet/tests/variant_shim.c \
 
 export KMT_DRIVER=sim:clock=virtual KMTV1_LIBRARY=$PWD/build-gcc/libkmtv1.so.1 \
        KMTV1_SOURCE_DIR=$PWD
-# The C# example prints what the C example prints.
-diff <("$out/read_inputs") <(mono "$out/ReadInputs.exe")
+# The C# example prints what the C example prints (each must succeed on its own).
+"$out/read_inputs" > "$out/read_inputs.txt"
+mono "$out/ReadInputs.exe" > "$out/ReadInputs.txt"
+grep -q ': inputs .* V' "$out/ReadInputs.txt"
+diff "$out/read_inputs.txt" "$out/ReadInputs.txt"
 # The Python package refuses exactly what the C# binding refuses (the shared table).
 PYTHONPATH=python /usr/bin/python3 dotnet/tests/check_refusals.py dotnet/tests/refusals.tsv
 # Debian's nunit-console (NUnit 2.6.4, /usr/lib/nunit/nunit-console.exe run by the cli
