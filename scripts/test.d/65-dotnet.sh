@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 echo "== C# binding built with Mono's compiler, NUnit tests under mono"
 # The GCC stage's build (configured the same way, so running this stage alone or after it
-# leaves that build as it was); only the library is needed.
+# leaves that build as it was); only the library and the assembly are needed. The target
+# kmtv1-dotnet (dotnet/build.sh) writes Kmtv1.dll, Kmtv1.xml and Kmtv1.dll.config into
+# build-gcc/dotnet; the tests and helpers below go beside them.
 cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
       -DCMAKE_C_COMPILER=gcc >/dev/null
-cmake --build build-gcc -j "$jobs" --target kmtv1
+cmake --build build-gcc -j "$jobs" --target kmtv1 kmtv1-dotnet
 out=build-gcc/dotnet
-rm -rf "$out"
-# Kmtv1.dll, Kmtv1.xml and Kmtv1.dll.config.
-dotnet/build.sh "$out"
 # NUnit 2.6 as Debian packages it (libnunit-cil-dev): the framework assembly the tests
 # reference is /usr/lib/cli/nunit.framework-2.6.3/nunit.framework.dll (pkg-config nunit
 # lists it with the runner's assemblies, which the tests do not need).
