@@ -183,6 +183,12 @@ if(WIN32)
        "From the README of the sources.\r\n\r\n${kmt_notes}")
   install(FILES include/kmtv1.h library/kmtv1.def ${PROJECT_BINARY_DIR}/README-Windows.txt
           DESTINATION . COMPONENT windows_common EXCLUDE_FROM_ALL)
+  # The .NET assembly (AnyCPU: one for both bitnesses) and its documentation; its
+  # target is built on request (cmake --build BUILD --target kmtv1-dotnet).
+  if(TARGET kmtv1-dotnet)
+    install(FILES ${PROJECT_BINARY_DIR}/dotnet/Kmtv1.dll ${PROJECT_BINARY_DIR}/dotnet/Kmtv1.xml
+            DESTINATION . COMPONENT windows_common EXCLUDE_FROM_ALL)
+  endif()
   if(EXISTS ${KMT_LICENSE_FILE})
     install(FILES ${KMT_LICENSE_FILE} DESTINATION . RENAME LICENSE.txt
             COMPONENT windows_common EXCLUDE_FROM_ALL)

@@ -11,7 +11,8 @@ export KMT_DRIVER=sim
 cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
       -DKMT_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
       -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build-deb -j "$jobs" --target kmtv1 kmtv1-cli kmtv1-demo kmtv1-man
+cmake --build build-deb -j "$jobs" --target kmtv1 kmtv1-cli kmtv1-demo kmtv1-man kmtv1-simulate \
+      kmtv1-doctor
 rm -rf build-deb/packages
 (cd build-deb && cpack -G DEB >/dev/null)
 debs=()
@@ -49,6 +50,8 @@ export PKG_CONFIG_LIBDIR=$root/usr/lib/$multiarch/pkgconfig
 cc examples/read_inputs.c -o build-deb/read_inputs $(pkg-config --cflags --libs kmtv1)
 build-deb/read_inputs | grep -q "KMTC0002SIM00001: inputs"
 "$root/usr/bin/kmtv1" list | grep -q KMTC0002SIM00001
+# The helper programs, found by the tool under libexec beside it.
+env -u KMTV1_EXEC_PATH "$root/usr/bin/kmtv1" doctor >/dev/null
 PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c "
 import kmtv1
 assert kmtv1.__file__.startswith('$root/'), kmtv1.__file__
@@ -68,12 +71,13 @@ for arch in win32:i686 win64:x86_64; do
           -DCMAKE_BUILD_TYPE=Release -DKMT_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" -j "$jobs" --target kmtv1 kmtv1_sim_d2xx kmtv1-demo kmtv1-cli
 done
+cmake --build build-win64 --target kmtv1-dotnet
 rm -rf build-win64/packages
 (cd build-win64 && cpack -G ZIP -D KMT_ZIP_X86_BUILD="$PWD/../build-win32" >/dev/null)
 zip=$(echo build-win64/packages/kmtv1-*-windows.zip)
 top=$(basename "$zip" .zip)
 expected=""
-for file in kmtv1.h kmtv1.def README-Windows.txt; do expected+="$top/$file"$'\n'; done
+for file in kmtv1.h kmtv1.def README-Windows.txt Kmtv1.dll Kmtv1.xml; do expected+="$top/$file"$'\n'; done
 # TEMPORARY until the licence file lands in the sources.
 [ -f LICENSE ] && expected+="$top/LICENSE.txt"$'\n'
 
