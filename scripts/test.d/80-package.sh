@@ -48,8 +48,9 @@ test -f "$root/usr/lib/udev/rules.d/99-kmtv1.rules"
 # A C program built with pkg-config, the tool and the Python package, all from the root.
 export PKG_CONFIG_LIBDIR=$root/usr/lib/$multiarch/pkgconfig
 cc examples/read_inputs.c -o build-deb/read_inputs $(pkg-config --cflags --libs kmtv1)
-build-deb/read_inputs | grep -q "KMTC0002SIM00001: inputs"
-"$root/usr/bin/kmtv1" list | grep -q KMTC0002SIM00001
+# (Each output is kept whole before it is searched, so that every exit code counts.)
+out=$(build-deb/read_inputs) && grep -q "KMTC0002SIM00001: inputs" <<<"$out"
+out=$("$root/usr/bin/kmtv1" list) && grep -q KMTC0002SIM00001 <<<"$out"
 # The helper programs, found by the tool under libexec beside it.
 env -u KMTV1_EXEC_PATH "$root/usr/bin/kmtv1" doctor >/dev/null
 PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c "
@@ -101,9 +102,10 @@ rm -rf "$work"
   "$zip" "$work"
 unpacked=$work/$top
 cp "$unpacked/x64/simulator/ftd2xx.dll" "$unpacked/x64/"
-(cd "$unpacked/x64" && env -u KMT_DRIVER "$wine64" kmtv1-demo.exe) | tee "$work/demo.txt" |
-  grep -q "KMTC0002SIM00001"
-(cd "$unpacked/x64" && env -u KMT_DRIVER "$wine64" kmtv1.exe list) | grep -q "KMTC0002SIM00001"
+out=$(cd "$unpacked/x64" && env -u KMT_DRIVER "$wine64" kmtv1-demo.exe) &&
+  grep -q "controllers of type KMTCV1: 1 " <<<"$out"
+out=$(cd "$unpacked/x64" && env -u KMT_DRIVER "$wine64" kmtv1.exe list) &&
+  grep -q KMTC0002SIM00001 <<<"$out"
 
 # The MSVC import libraries, linked by an MSVC-compatible toolchain (clang-cl's code
 # generation, lld-link) with no renaming; the programs run where Wine runs them.
