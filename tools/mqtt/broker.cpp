@@ -19,6 +19,9 @@ std::mutex log_mutex;
 // each failure doubles the wait up to half a minute.
 constexpr double kFirstRetryS = 0.25;
 constexpr double kLongestRetryS = 30.0;
+// Dropped this soon after being accepted, this many times in a row: taken over.
+constexpr auto kQuickDrop = std::chrono::seconds(3);
+constexpr int kQuickDropsForTakeOver = 3;
 
 std::string connack_words(int reason) {
   return std::string(mosquitto_reason_string(reason)) + " (reason " + std::to_string(reason) + ")";
@@ -125,6 +128,18 @@ void Broker::run() {
       bool was_connected = connected_.exchange(false);
       socket_open_ = false;
       if (stopping_ || taken_over_) break;
+      // A broker that does not say why (mosquitto 2.0 just closes the connection) and
+      // keeps dropping this client as soon as it is accepted: another client with the
+      // same id is connecting each time, as two bridges for one controller do.
+      bool quick = was_connected && std::chrono::steady_clock::now() - connected_at_ < kQuickDrop;
+      quick_drops_ = quick ? quick_drops_ + 1 : 0;
+      if (quick_drops_ >= kQuickDropsForTakeOver) {
+        log_line("the broker dropped this client " + std::to_string(quick_drops_) +
+                 " times right after accepting it: another client uses the id " + client_id_ +
+                 " (a second bridge for this controller?). Stopping this one");
+        taken_over_ = true;
+        break;
+      }
       schedule_retry(was_connected ? "lost the broker connection"
                                    : "the broker closed the connection");
     }
@@ -141,14 +156,15 @@ void Broker::on_connect(mosquitto *, void *self_pointer, int reason) {
   }
   log_line("connected to " + self->options_.broker_url + " as " + self->client_id_);
   self->retry_delay_s_ = kFirstRetryS;
+  self->connected_at_ = std::chrono::steady_clock::now();
   self->connected_ = true;
   if (self->events_.connected) self->events_.connected();
 }
 
 void Broker::on_disconnect(mosquitto *, void *self_pointer, int reason) {
   auto *self = static_cast<Broker *>(self_pointer);
+  // run() clears connected_ itself, after it has seen that the connection was up.
   self->socket_open_ = false;
-  self->connected_ = false;
   if (reason == MQTT_RC_SESSION_TAKEN_OVER) {
     log_line("another client connected with the id " + self->client_id_ +
              ": a second bridge for this controller? Stopping this one");

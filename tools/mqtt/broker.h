@@ -46,7 +46,8 @@ class Broker {
   void publish(const Message &message);
   void subscribe(const std::string &filter, int qos);
   bool connected() const { return connected_; }
-  // Another client connected with this client id and the broker dropped this one.
+  // Another client connected with this client id and the broker dropped this one (as
+  // it said, or as it keeps doing right after accepting it).
   bool taken_over() const { return taken_over_; }
   // Publishes `last` (QoS 1), waits up to 2 s for the broker to take it, says goodbye
   // (so the will is not published) and ends the network thread.
@@ -72,7 +73,8 @@ class Broker {
   int last_acked_mid_ = -1;
   bool goodbye_done_ = false;
   double retry_delay_s_;  // network thread only
-  std::chrono::steady_clock::time_point next_attempt_;
+  std::chrono::steady_clock::time_point next_attempt_, connected_at_;
+  int quick_drops_ = 0;
 };
 
 }  // namespace kmt::mqtt
