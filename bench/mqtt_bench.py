@@ -83,8 +83,8 @@ try:
     threading.Thread(target=read_messages, daemon=True).start()
     time.sleep(0.3)
 
-    # Controller 1 goes silent once half the measured readings are behind it (the few
-    # seconds of start-up add readings before the measurement, so it is a little later).
+    # Controller 1 goes silent after as many readings as half the measured time holds;
+    # its readings during start-up count too, so it goes silent a little before the half.
     silent_after = int(EXCHANGES_PER_READING * rate * seconds / 2)
     bridges = []
     for i, serial in enumerate(serials):
