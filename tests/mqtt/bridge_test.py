@@ -32,13 +32,20 @@ def free_port():
 class Broker:
     """mosquitto on 127.0.0.1, without persistence: retained messages die with it."""
 
-    def __init__(self, port=None, extra=""):
-        self.port = port or free_port()
+    def __init__(self):
+        self.port = free_port()
         self.dir = tempfile.TemporaryDirectory()
         self.conf = os.path.join(self.dir.name, "mosquitto.conf")
+        # mosquitto started as root reads its files as the user mosquitto.
+        os.chmod(self.dir.name, 0o755)
+
+    def configure(self, head="", extra=""):
+        """Global settings before, further listeners after the plain anonymous one."""
+        for name in os.listdir(self.dir.name):
+            os.chmod(os.path.join(self.dir.name, name), 0o644)  # keys too: a test's own
         with open(self.conf, "w") as f:
-            f.write("listener %d 127.0.0.1\nallow_anonymous true\npersistence false\n%s"
-                    % (self.port, extra))
+            f.write("%s\npersistence false\nlistener %d 127.0.0.1\nallow_anonymous true\n%s"
+                    % (head, self.port, extra))
         self.start()
 
     def start(self):
@@ -130,6 +137,8 @@ class BridgeCase(unittest.TestCase):
     def setUp(self):
         self.broker = Broker()
         self.bridges = []
+        if not self.__class__.__name__ == "Security":
+            self.broker.configure()
 
     def tearDown(self):
         while SUBSCRIBERS:
@@ -140,15 +149,17 @@ class BridgeCase(unittest.TestCase):
                 b.wait(timeout=5)
             b.stdout.close()
             b.stderr.close()
-        self.broker.stop()
+        if hasattr(self.broker, "process"):
+            self.broker.stop()
         self.broker.dir.cleanup()
 
-    def bridge(self, *args, driver=None, env=None):
+    def bridge(self, *args, driver=None, env=None, broker=None):
         environment = dict(os.environ, KMT_DRIVER=driver or self.SIM)
         environment.pop("KMTV1_MQTT_PASSWORD", None)
         environment.update(env or {})
         process = subprocess.Popen(
-            [BRIDGE, "--broker", "mqtt://127.0.0.1:%d" % self.broker.port, "--rate", "10", *args],
+            [BRIDGE, "--broker", broker or "mqtt://127.0.0.1:%d" % self.broker.port,
+             "--rate", "10", *args],
             env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.bridges.append(process)
         return process
@@ -384,6 +395,66 @@ class Connection(BridgeCase):
             if topic.endswith("/state"):
                 self.assertEqual(json.loads(payload)["serial"], serial)
         sub.close()
+
+
+class Security(BridgeCase):
+    """A second listener for the bridge: TLS with client certificates, or passwords; the
+    test's own clients use the plain anonymous one."""
+
+    def files(self):
+        d = self.broker.dir.name
+        ssl = lambda *a: subprocess.run(["openssl", *a], check=True, capture_output=True,
+                                        cwd=d, timeout=30)
+        ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+        ssl("req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.crt", "-days", "1",
+            "-subj", "/CN=test authority")
+        for name in ("server", "client"):
+            ssl("req", *ec, "-keyout", name + ".key", "-out", name + ".csr",
+                "-subj", "/CN=127.0.0.1")
+            with open(os.path.join(d, name + ".ext"), "w") as f:
+                f.write("subjectAltName=IP:127.0.0.1\n")
+            ssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                "-CAcreateserial", "-out", name + ".crt", "-days", "1", "-extfile", name + ".ext")
+        return d
+
+    def test_tls_with_a_private_authority_and_a_client_certificate(self):
+        d = self.files()
+        tls_port = free_port()
+        self.broker.configure(
+            "per_listener_settings true",
+            "listener %d 127.0.0.1\nallow_anonymous true\ncafile %s/ca.crt\n"
+            "certfile %s/server.crt\nkeyfile %s/server.key\nrequire_certificate true\n"
+            % (tls_port, d, d, d))
+        sub = Subscriber(self.broker, "kmtv1/+/status")
+        url = "mqtts://127.0.0.1:%d" % tls_port
+        self.bridge("--cafile", d + "/ca.crt", "--cert", d + "/client.crt",
+                    "--key", d + "/client.key", broker=url)
+        self.online(sub)
+        # Without the client certificate the broker refuses the handshake.
+        refused = self.bridge("--cafile", d + "/ca.crt", broker=url,
+                              driver="sim:serials=KMTC0002OTHER")
+        self.assertIsNone(sub.wait_for(lambda t, p: "OTHER" in t, 1.5))
+        self.assertIsNone(refused.poll())  # still trying
+
+    def test_user_and_password_from_the_environment(self):
+        auth_port = free_port()
+        passwords = os.path.join(self.broker.dir.name, "passwords")
+        subprocess.run(["mosquitto_passwd", "-b", "-c", passwords, "bridge", "s3cret"],
+                       check=True, capture_output=True, timeout=10)
+        self.broker.configure(
+            "per_listener_settings true",
+            "listener %d 127.0.0.1\nallow_anonymous false\npassword_file %s\n"
+            % (auth_port, passwords))
+        sub = Subscriber(self.broker, "kmtv1/+/status")
+        url = "mqtt://127.0.0.1:%d" % auth_port
+        self.bridge("--user", "bridge", broker=url, env={"KMTV1_MQTT_PASSWORD": "s3cret"})
+        self.online(sub)
+        wrong = self.bridge("--user", "bridge", broker=url, driver="sim:serials=KMTC0002OTHER",
+                            env={"KMTV1_MQTT_PASSWORD": "wrong"})
+        self.assertIsNone(sub.wait_for(lambda t, p: "OTHER" in t, 1.5))
+        os.kill(wrong.pid, signal.SIGTERM)
+        self.assertEqual(wrong.wait(timeout=5), 0)
+        self.assertIn("refused the connection", wrong.stderr.read())
 
 
 if __name__ == "__main__":
