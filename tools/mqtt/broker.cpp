@@ -16,7 +16,7 @@ namespace {
 std::mutex log_mutex;
 
 // The first reconnection comes soon (a restarted broker is back within a second or two);
-// each failure doubles the wait up to half a minute.
+// each failure makes the wait half as long again, up to half a minute.
 constexpr double kFirstRetryS = 0.25;
 constexpr double kLongestRetryS = 30.0;
 // Dropped this soon after being accepted, this many times in a row: taken over.
@@ -98,7 +98,7 @@ void Broker::schedule_retry(const std::string &why) {
   log_line(why + "; trying again in " + std::to_string(retry_delay_s_).substr(0, 4) + " s");
   next_attempt_ = std::chrono::steady_clock::now() +
                   std::chrono::microseconds(static_cast<long long>(retry_delay_s_ * 1e6));
-  retry_delay_s_ = std::min(retry_delay_s_ * 2, kLongestRetryS);
+  retry_delay_s_ = std::min(retry_delay_s_ * 1.5, kLongestRetryS);
 }
 
 void Broker::run() {
