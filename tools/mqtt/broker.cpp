@@ -127,7 +127,7 @@ void Broker::run() {
     if (rc != MOSQ_ERR_SUCCESS || !socket_open_) {
       bool was_connected = connected_.exchange(false);
       socket_open_ = false;
-      if (stopping_ || taken_over_) break;
+      if (stopping_ || leaving_ || taken_over_) break;
       // A broker that does not say why (mosquitto 2.0 just closes the connection) and
       // keeps dropping this client as soon as it is accepted: another client with the
       // same id is connecting each time, as two bridges for one controller do.
@@ -214,6 +214,7 @@ void Broker::stop(const Message &last) {
     acked_changed_.wait_until(lock, deadline,
                               [&] { return last_acked_mid_ == mid || goodbye_done_; });
     lock.unlock();
+    leaving_ = true;  // the connection's end that follows is no loss
     mosquitto_disconnect(mosq_);
     lock.lock();
     acked_changed_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(1),

@@ -67,7 +67,8 @@ class Broker {
   Events events_;
   mosquitto *mosq_ = nullptr;
   std::thread thread_;
-  std::atomic<bool> stopping_{false}, connected_{false}, socket_open_{false}, taken_over_{false};
+  std::atomic<bool> stopping_{false}, leaving_{false}, connected_{false}, socket_open_{false},
+      taken_over_{false};
   std::mutex acked_mutex_;
   std::condition_variable acked_changed_;
   int last_acked_mid_ = -1;
