@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "kmtv1.h"
-#include "tools/cli/validate.h"
+#include "tools/common/ranges.h"
+#include "tools/common/words.h"
 
 namespace kmt::mqtt {
 
@@ -16,24 +17,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kRetryInterval = std::chrono::seconds(2);
 // Commands waiting for the controller; more are refused rather than kept without bound.
 constexpr std::size_t kMostPending = 64;
-
-std::string status_words(int32_t status) {
-  const char *words = "unknown status";
-  switch (status) {
-    case KMT_STATUS_NOT_OPEN:
-      words = "controller not open, or the driver refused the request";
-      break;
-    case KMT_STATUS_BAD_RESPONSE:
-      words = "no response from the controller";
-      break;
-    case KMT_STATUS_OUT_OF_RANGE:
-      words = "argument out of the controller's range, nothing sent";
-      break;
-    default:
-      break;
-  }
-  return std::string(words) + " (status " + std::to_string(status) + ")";
-}
 
 double unix_now() {
   using namespace std::chrono;
@@ -109,7 +92,7 @@ bool Bridge::open(std::string *error) {
   uint16_t words[4] = {};
   SYS_GetFirmWare(&handle_, &words[0], &words[1], &words[2], &words[3], &status);
   if (status != KMT_STATUS_OK) {
-    *error = "controller " + wanted + " does not answer: " + status_words(status);
+    *error = "controller " + wanted + " does not answer: " + tools::status_words(status);
     return false;
   }
   identity_.firmware = std::to_string(words[0]) + "." + std::to_string(words[1]) + "." +
@@ -135,7 +118,8 @@ bool Bridge::open_handle(std::string *why) {
   for (int line : options_.outputs) {
     DIO_SetBitMode(&handle_, static_cast<uint8_t>(line), 1, &status);
     if (status != KMT_STATUS_OK) {
-      *why = "setting line " + std::to_string(line) + " as an output: " + status_words(status);
+      *why =
+          "setting line " + std::to_string(line) + " as an output: " + tools::status_words(status);
       return false;
     }
   }
@@ -148,13 +132,13 @@ bool Bridge::read(Reading *r, std::string *why) {
   AI_SimpleReadTimer(&handle_, &r->volts[0], &r->volts[1], &r->volts[2], &r->volts[3],
                      &r->controller_us, &status);
   if (status != KMT_STATUS_OK) {
-    *why = "reading the analog inputs: " + status_words(status);
+    *why = "reading the analog inputs: " + tools::status_words(status);
     return false;
   }
   for (uint8_t port = 0; port < 2; ++port) {
     DIO_ReadPort(&handle_, port, &r->ports[port], &status);
     if (status != KMT_STATUS_OK) {
-      *why = "reading digital port " + std::to_string(port) + ": " + status_words(status);
+      *why = "reading digital port " + std::to_string(port) + ": " + tools::status_words(status);
       return false;
     }
   }
@@ -162,7 +146,7 @@ bool Bridge::read(Reading *r, std::string *why) {
     uint16_t pulses = 0;
     CountImp(&handle_, static_cast<uint16_t>(*options_.counter), &pulses, &status);
     if (status != KMT_STATUS_OK) {
-      *why = "counting pulses: " + status_words(status);
+      *why = "counting pulses: " + tools::status_words(status);
       return false;
     }
     r->pulses = pulses;
@@ -229,13 +213,13 @@ void Bridge::carry_out(const Pending &p) {
       broker_->publish({topics_->analog_output(out->output), json_number(out->volts), true, 1});
     }
   } else if (const auto *gen = std::get_if<SetGenerator>(&p.command)) {
-    cli::GenDividers d = cli::generator_dividers(gen->hz);
+    tools::GenDividers d = tools::generator_dividers(gen->hz);
     Gen_Generate(&handle_, static_cast<uint16_t>(d.value1), static_cast<uint16_t>(d.value2), 500,
                  &status);
     if (status == KMT_STATUS_OK)
       broker_->publish({topics_->generator(), json_number(d.hz), true, 1});
   }
-  if (status != KMT_STATUS_OK) publish_error(p.what + ": " + status_words(status));
+  if (status != KMT_STATUS_OK) publish_error(p.what + ": " + tools::status_words(status));
 }
 
 void Bridge::controller_lost(const std::string &why) {

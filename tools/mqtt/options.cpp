@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/cli/validate.h"
+#include "tools/common/ranges.h"
 
 namespace kmt::mqtt {
 
@@ -340,13 +340,14 @@ std::optional<Options> parse_options(const std::vector<std::string> &args, std::
       o.commands = yes;
     } else if (s.name == "outputs") {
       std::string why;
-      auto lines = cli::parse_number_list(v, cli::kLine, &why);
+      auto lines = tools::parse_number_list(v, tools::kLine, &why);
       if (!lines) return fail("--outputs: " + why);
       o.outputs = *lines;
     } else if (s.name == "counter") {
       auto n = whole_number(v, 0, 1000);
       if (!n) return fail("--counter takes a counting window number, not \"" + v + "\"");
-      if (auto problem = cli::check(cli::kCounterWindow, *n)) return fail("--counter: " + *problem);
+      if (auto problem = tools::check(tools::kCounterWindow, *n))
+        return fail("--counter: " + *problem);
       o.counter = static_cast<int>(*n);
     } else if (s.name == "help") {
       o.help = yes;

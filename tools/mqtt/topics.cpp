@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "tools/cli/validate.h"
+#include "tools/common/ranges.h"
 
 namespace kmt::mqtt {
 
@@ -195,8 +195,8 @@ std::vector<Message> Topics::discovery(const Identity &identity) const {
                .str("command_topic", base_ + "/set/ao/" + std::to_string(k))
                .str("device_class", "voltage")
                .str("unit_of_measurement", "V")
-               .num("min", cli::kOutputMinVolts)
-               .num("max", cli::kOutputMaxVolts)
+               .num("min", tools::kOutputMinVolts)
+               .num("max", tools::kOutputMaxVolts)
                .num("step", 0.001)
                .str("mode", "box"));
   }
@@ -206,8 +206,8 @@ std::vector<Message> Topics::discovery(const Identity &identity) const {
              .str("command_topic", base_ + "/set/gen")
              .str("device_class", "frequency")
              .str("unit_of_measurement", "Hz")
-             .num("min", cli::kGenMinHz)
-             .num("max", std::floor(cli::kGenMaxHz))
+             .num("min", tools::kGenMinHz)
+             .num("max", std::floor(tools::kGenMaxHz))
              .num("step", 0.01)
              .str("mode", "box"));
   entity("sensor", "counter", options_.counter.has_value(), "Pulse count",
@@ -230,7 +230,7 @@ std::optional<Command> parse_command(const std::string &suffix, const std::strin
   if (suffix.rfind("line/", 0) == 0) {
     auto n = indexed("line");
     if (!n) return refuse("not a line number: \"" + suffix.substr(5) + "\"");
-    if (auto problem = cli::check(cli::kLine, *n)) return refuse(*problem);
+    if (auto problem = tools::check(tools::kLine, *n)) return refuse(*problem);
     bool output = false;
     std::string named;
     for (int o : outputs) {
@@ -243,22 +243,22 @@ std::optional<Command> parse_command(const std::string &suffix, const std::strin
     }
     auto level = whole(payload);
     if (!level) return refuse("a line's level is 0 or 1, not \"" + payload + "\"");
-    if (auto problem = cli::check(cli::kBit, *level)) return refuse(*problem);
+    if (auto problem = tools::check(tools::kBit, *level)) return refuse(*problem);
     return SetLine{static_cast<int>(*n), static_cast<int>(*level)};
   }
   if (suffix.rfind("ao/", 0) == 0) {
     auto n = indexed("ao");
     if (!n) return refuse("not an analog output number: \"" + suffix.substr(3) + "\"");
-    if (auto problem = cli::check(cli::kAnalogOutput, *n)) return refuse(*problem);
+    if (auto problem = tools::check(tools::kAnalogOutput, *n)) return refuse(*problem);
     auto volts = decimal(payload);
     if (!volts) return refuse("not a number of volts: \"" + payload + "\"");
-    if (auto problem = cli::check_output_volts(*volts)) return refuse(*problem);
+    if (auto problem = tools::check_output_volts(*volts)) return refuse(*problem);
     return SetAnalogOutput{static_cast<int>(*n), *volts};
   }
   if (suffix == "gen") {
     auto hz = decimal(payload);
     if (!hz) return refuse("not a frequency in hertz: \"" + payload + "\"");
-    if (auto problem = cli::check_generator_hz(*hz)) return refuse(*problem);
+    if (auto problem = tools::check_generator_hz(*hz)) return refuse(*problem);
     return SetGenerator{*hz};
   }
   return refuse("unknown command topic set/" + suffix +
