@@ -18,7 +18,7 @@ if(KMT_MOSQUITTO_FOUND AND Threads_FOUND)
                         Threads::Threads)
   # A helper program of the tool (`kmtv1 mqtt` runs it), installed with the others; it
   # finds the shared library from there.
-  install(TARGETS kmtv1-mqtt RUNTIME DESTINATION ${KMT_HELPER_DIR})
+  install(TARGETS kmtv1-mqtt RUNTIME DESTINATION ${KMT_HELPER_DIR} COMPONENT tools)
   file(RELATIVE_PATH kmt_helpers_to_lib /prefix/${KMT_HELPER_DIR} /prefix/${CMAKE_INSTALL_LIBDIR})
   set_target_properties(kmtv1-mqtt PROPERTIES INSTALL_RPATH "$ORIGIN/${kmt_helpers_to_lib}")
   # The systemd template unit, one instance per controller (docs/mqtt.md). Relative to
@@ -30,7 +30,8 @@ if(KMT_MOSQUITTO_FOUND AND Threads_FOUND)
   install(CODE "
     set(program_dir \"\${CMAKE_INSTALL_PREFIX}/${KMT_HELPER_DIR}\")
     configure_file(\"${PROJECT_SOURCE_DIR}/packaging/systemd/kmtv1-mqtt@.service.in\"
-                   \"${PROJECT_BINARY_DIR}/systemd/kmtv1-mqtt@.service\" @ONLY)")
+                   \"${PROJECT_BINARY_DIR}/systemd/kmtv1-mqtt@.service\" @ONLY)"
+          COMPONENT tools)
   install(FILES ${PROJECT_BINARY_DIR}/systemd/kmtv1-mqtt@.service
-          DESTINATION ${KMT_SYSTEMD_UNIT_DIR})
+          DESTINATION ${KMT_SYSTEMD_UNIT_DIR} COMPONENT tools)
 endif()
