@@ -2,8 +2,7 @@
 echo "== Python package installed with pip into a fresh virtual environment"
 # The GCC stage's build (configured the same way, so running this stage alone or after
 # it leaves that build as it was).
-cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
-      -DCMAKE_C_COMPILER=gcc >/dev/null
+cmake --preset gcc >/dev/null
 cmake --build build-gcc -j "$jobs" --target kmtv1
 # Debian's interpreter: its setuptools and NumPy come from Debian's packages, so the
 # install works offline (another python3 earlier on PATH may lack them).
