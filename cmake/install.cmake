@@ -64,10 +64,13 @@ if(WIN32)
   file(RELATIVE_PATH KMT_PYTHON_TO_LIB /prefix/${KMT_PYTHON_INSTALL_DIR}/kmtv1
        /prefix/${CMAKE_INSTALL_BINDIR})
 endif()
-file(WRITE ${PROJECT_BINARY_DIR}/python/_installed.py
+file(WRITE ${PROJECT_BINARY_DIR}/python-install/_installed.py
      "# Written by cmake --install: the library installed with this package.\n"
      "LIBRARY_DIR = \"${KMT_PYTHON_TO_LIB}\"\n")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/kmtv1 DESTINATION ${KMT_PYTHON_INSTALL_DIR}
         FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
-install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py
+# With the version written at configure time (cmake/python.cmake), so that installing
+# needs no build step of the package.
+install(FILES ${PROJECT_BINARY_DIR}/python-install/_installed.py
+              ${PROJECT_BINARY_DIR}/python/kmtv1/_version.py
         DESTINATION ${KMT_PYTHON_INSTALL_DIR}/kmtv1)
