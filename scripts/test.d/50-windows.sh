@@ -22,15 +22,17 @@ configure() {
   cmake --preset "$1" -DKMT_BUILD_TESTS="$2" ${3:+-DCMAKE_CROSSCOMPILING_EMULATOR="$3"} >/dev/null
 }
 
-# static_checks BUILD_DIR ARCH: exports, imports and (32-bit) stdcall sizes of both DLLs.
+# static_checks BUILD_DIR ARCH: exports, imports, (32-bit) stdcall sizes and the version
+# resource (the build's project version) of both DLLs.
 static_checks() {
-  local nm_object=()
+  local nm_object=() version
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt")
   [ "$2" = i686 ] && nm_object=("$2-w64-mingw32-nm" "$1/CMakeFiles/kmtv1.dir/library/exports.cpp.obj")
-  python3 tests/windows/check_dll.py "$2-w64-mingw32-objdump" "$1/bin/KMTv1dll.dll" \
-          library/kmtv1.def "${nm_object[@]}"
+  python3 tests/windows/check_dll.py --version="$version" "$2-w64-mingw32-objdump" \
+          "$1/bin/KMTv1dll.dll" library/kmtv1.def "${nm_object[@]}"
   [ "$2" = i686 ] && nm_object=("$2-w64-mingw32-nm" "$1/sim/d2xx/CMakeFiles/kmtv1_sim_d2xx.dir/ftd2xx.cpp.obj")
-  python3 tests/windows/check_dll.py "$2-w64-mingw32-objdump" "$1/bin/ftd2xx.dll" \
-          sim/d2xx/ftd2xx.def "${nm_object[@]}"
+  python3 tests/windows/check_dll.py --version="$version" "$2-w64-mingw32-objdump" \
+          "$1/bin/ftd2xx.dll" sim/d2xx/ftd2xx.def "${nm_object[@]}"
 }
 
 # 64-bit: both DLLs, the demo and every suite, run under wine64.
