@@ -187,7 +187,15 @@ class PanelInBrowser(unittest.TestCase):
                  "eight lanes")
 
     def test_screenshot_shows_the_filled_in_panel(self):
-        # Every part filled in here, whatever the other tests did before.
+        # Every part filled in here, whatever the other tests did before. The outputs
+        # (looped to inputs 3 and 4) apart, so that no trace hides another.
+        for output, volts in ((0, "1.500"), (1, "4.000")):
+            field = self.driver.find_element(By.ID, f"ao{output}-number")
+            field.clear()
+            field.send_keys(volts)
+            self.driver.find_element(By.ID, f"ao{output}-set").click()
+            wait_for(self.driver, lambda d: text(d, f"ao{output}-state") == f"set to {volts} V",
+                     f"output {output} set")
         for i in range(1, 5):
             if not self.driver.find_element(By.ID, f"acq-in{i}").is_selected():
                 self.driver.find_element(By.ID, f"acq-in{i}").click()
@@ -199,17 +207,21 @@ class PanelInBrowser(unittest.TestCase):
         wait_for(self.driver, lambda d: len(d.find_elements(By.CSS_SELECTOR,
                                                             "#scan-plot path.lane")) == 8,
                  "eight lanes")
-        # The acquisition as drawn on screen: a background and four traces in colours of
-        # their own, covering more than a sliver of it (an empty or unpainted plot is one
-        # colour).
-        width, height, pixels = png_pixels(
-            self.driver.find_element(By.ID, "acquire-plot").screenshot_as_png)
+        # The acquisition as drawn on screen: more than one colour, and each of the four
+        # traces visible in its own stroke colour (an unpainted plot, or traces hidden
+        # or drawn off the plot, fail here).
+        plot = self.driver.find_element(By.ID, "acquire-plot")
+        strokes = self.driver.execute_script(
+            "return [...arguments[0].querySelectorAll('path.trace')]"
+            ".map(p => getComputedStyle(p).stroke)", plot)
+        strokes = [tuple(int(v) for v in re.findall(r"\d+", s)[:3]) for s in strokes]
+        self.assertEqual(len(set(strokes)), 4, strokes)
+        width, height, pixels = png_pixels(plot.screenshot_as_png)
         self.assertGreater(width * height, 10000)
         colours = collections.Counter(pixels)
-        background, count = colours.most_common(1)[0]
-        self.assertLess(count / len(pixels), 0.99, "the plot is all one colour")
-        self.assertGreaterEqual(sum(1 for _, n in colours.items() if n >= 20), 5,
-                                "fewer colours than a background and four traces")
+        self.assertLess(colours.most_common(1)[0][1] / len(pixels), 0.99, "one colour")
+        for stroke in strokes:
+            self.assertGreater(colours[stroke], 50, f"trace colour {stroke} barely drawn")
         # The whole page, as kept for the README: the size of the window's viewport.
         self.driver.execute_script("window.scrollTo(0, 0)")
         page = self.driver.get_screenshot_as_png()
