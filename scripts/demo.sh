@@ -12,8 +12,8 @@ echo "Built in build/: the library, the tool build/kmtv1 and the demo."
 if [ -n "$(scripts/deps.sh --missing)" ]; then
   # Sizes as apt-get -s reckons them from a Debian 12 base system (priorities required
   # and important): the demo's packages come to about 105 packages and 110 MB to
-  # download, the whole test tool chain to about 720 more and 810 MB (3.7 GB installed).
+  # download, the whole test tool chain to about 770 more and 820 MB (3.8 GB installed).
   echo "scripts/test.sh runs the whole test suite. Its first run installs the test tool chain"
-  echo "first (Clang, GoogleTest, Python modules, mingw-w64, Wine, Chromium: about 700"
-  echo "packages, 800 MB to download), some 3 to 4 minutes on a fresh machine."
+  echo "first (Clang, GoogleTest, Python modules, mingw-w64, Wine, Chromium, Mono: about 770"
+  echo "packages, 820 MB to download), some 3 to 4 minutes on a fresh machine."
 fi
