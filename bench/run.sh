@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
 # A new build folder is configured optimised; an existing one is used as it is.
 [ -f "$build/CMakeCache.txt" ] ||
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKMT_BUILD_TESTS=OFF >/dev/null
+  cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" --target kmtv1_bench >/dev/null
 echo "machine: $(nproc) cores, $(lscpu 2>/dev/null | sed -n 's/^Model name: *//p')"
 exec "$build/kmtv1_bench" "$@"

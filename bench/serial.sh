@@ -11,7 +11,7 @@ scans=${2:-10}
 build=${BUILD_DIR:-build-bench}
 # A new build folder is configured optimised; an existing one is used as it is.
 [ -f "$build/CMakeCache.txt" ] ||
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKMT_BUILD_TESTS=OFF >/dev/null
+  cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" --target kmtv1-cli kmtv1_serial_bench >/dev/null
 # Debian's pyserial lives with the system's interpreter.
 python=/usr/bin/python3

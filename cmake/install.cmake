@@ -106,9 +106,13 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/kmtv1 DESTINATION ${KMT_PYTHON_IN
 # name, like every other program; recording the directory there would also tie the
 # pure-Python package to one architecture's directory.
 if(NOT KMT_LIBDIR_IS_SYSTEM)
-  file(WRITE ${PROJECT_BINARY_DIR}/python/_installed.py
+  file(WRITE ${PROJECT_BINARY_DIR}/python-install/_installed.py
        "# Written by cmake --install: the library installed with this package.\n"
        "LIBRARY_DIR = \"${KMT_PYTHON_TO_LIB}\"\n")
-  install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py
+  install(FILES ${PROJECT_BINARY_DIR}/python-install/_installed.py
           DESTINATION ${KMT_PYTHON_INSTALL_DIR}/kmtv1 COMPONENT python)
 endif()
+# The version, written at configure time (cmake/python.cmake), so that installing needs
+# no build step of the package.
+install(FILES ${PROJECT_BINARY_DIR}/python/kmtv1/_version.py
+        DESTINATION ${KMT_PYTHON_INSTALL_DIR}/kmtv1 COMPONENT python)

@@ -33,3 +33,18 @@ elseif(KMT_LLVM_DLLTOOL)
             -D $<TARGET_FILE_NAME:kmtv1> -l ${KMT_MSVC_IMPORT_LIB}
     VERBATIM)
 endif()
+
+# A VERSIONINFO resource in each DLL, from the project's version (cmake/version.rc.in),
+# compiled by mingw-w64's windres. The Windows stage reads it back (check_dll.py).
+enable_language(RC)
+function(kmt_version_resource target file_name description)
+  set(KMT_RC_FILE_NAME ${file_name})
+  get_filename_component(KMT_RC_INTERNAL_NAME ${file_name} NAME_WE)
+  set(KMT_RC_DESCRIPTION "${description}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${PROJECT_BINARY_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/${target}.rc)
+endfunction()
+kmt_version_resource(kmtv1 KMTv1dll.dll
+                     "kmtv1 host library for the KMTC multi-function USB I/O controller")
+kmt_version_resource(kmtv1_sim_d2xx ftd2xx.dll
+                     "kmtv1 simulated KMTC controller behind the D2XX driver functions")

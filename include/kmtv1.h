@@ -41,6 +41,9 @@
 
 #include <stdint.h>
 
+/* KMT_VERSION_MAJOR, _MINOR, _BUILD and KMT_VERSION_STRING: written by the build. */
+#include "kmtv1_version.h"
+
 #if defined(_WIN32)
 #define KMT_CALL __stdcall
 #if defined(KMTV1_BUILDING)
@@ -117,7 +120,8 @@ KMT_API void KMT_CALL KMT_GetTypeAndSNbyIndex(int32_t index, kmt_text_out type_o
 KMT_API void KMT_CALL KMT_InitBySN(uint32_t *handle, kmt_text_in serial, int32_t *status);
 /* Closes the device; the second argument is ignored. */
 KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t unused);
-/* Stores 1, 0, 43. */
+/* Stores the library's version: what KMT_VERSION_MAJOR, _MINOR and _BUILD say in the
+ * header it was built with (a program may run with a newer library than its header). */
 KMT_API void KMT_CALL KMT_GetDriverVersion(int32_t *major, int32_t *minor, int32_t *build);
 
 /* ---- System and identity ------------------------------------------------------ */

@@ -20,14 +20,6 @@ using kmt::abi::refused;
 using kmt::abi::serialised;
 namespace device = kmt::device;
 
-namespace {
-
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 43;
-
-}  // namespace
-
 extern "C" {
 
 KMT_API void KMT_CALL KMT_SendComm(uint32_t *handle, uint16_t frame_prefix, uint8_t group,
@@ -72,9 +64,9 @@ KMT_API void KMT_CALL KMT_Close(uint32_t *handle, uint32_t /*unused*/) {
 KMT_API void KMT_CALL KMT_GetDriverVersion(int32_t *major, int32_t *minor, int32_t *build) {
   if (!present(major, minor, build)) return;
   serialised([&] {
-    *major = kVersionMajor;
-    *minor = kVersionMinor;
-    *build = kVersionBuild;
+    *major = KMT_VERSION_MAJOR;
+    *minor = KMT_VERSION_MINOR;
+    *build = KMT_VERSION_BUILD;
   });
 }
 

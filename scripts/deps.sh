@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, if missing.
+#   scripts/deps.sh         everything scripts/test.sh needs (the test tool chain)
+#   scripts/deps.sh --demo  only what the library, the kmtv1 tool and the demo need
+#   scripts/deps.sh --missing  installs nothing: prints what the first would install
 set -euo pipefail
+# The library, the kmtv1 tool (with its panel) and kmtv1-demo (scripts/demo.sh).
+demo_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev
+               libcpp-httplib-dev)
+# Everything: the above, the test stages' compilers, sanitizers, test libraries,
+# Python, the mingw-w64 cross compilers and Wine, the browser, Mono and NUnit.
 packages=(cmake ninja-build g++ clang libclang-rt-dev clang-format libgtest-dev libgmock-dev
           libcli11-dev libbenchmark-dev python3 python3-setuptools python3-venv python3-pip
           python3-numpy python3-serial pkg-config
@@ -9,10 +17,21 @@ packages=(cmake ninja-build g++ clang libclang-rt-dev clang-format libgtest-dev 
           mono-mcs mono-runtime libnunit-cil-dev nunit-console
           dpkg-dev file lintian help2man llvm lld
           mosquitto mosquitto-clients libmosquitto-dev)
+mode=${1:-}
+if [ "$mode" = --demo ]; then
+  packages=("${demo_packages[@]}")
+else
+  packages+=("${demo_packages[@]}")
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+if [ "$mode" = --missing ]; then
+  [ ${#missing[@]} -eq 0 ] || printf '%s\n' "${missing[@]}" | sort -u
+  exit 0
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   sudo=""
@@ -20,6 +39,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+[ "$mode" != --demo ] || exit 0
 
 # 32-bit Wine for the 32-bit Windows DLL's tests, only where the kernel runs 32-bit programs.
 if scripts/can-run-32bit.sh &&

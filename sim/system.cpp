@@ -14,7 +14,8 @@ namespace {
 constexpr std::uint8_t kGroupIdentity = 1;
 constexpr std::uint8_t kCommandFirmware = 0;
 // The firmware identification words the simulated controller reports, in order
-// (documented in sim/README.md): 1, 0, 43, 2.
+// (documented in sim/README.md): 1, 0, 43, 2. They are the controller's firmware, not
+// the library's version (which is project() in CMakeLists.txt) and never follow it.
 constexpr std::array<std::uint16_t, 4> kFirmwareWords{1, 0, 43, 2};
 
 constexpr std::uint8_t kGroupSystem = 19;

@@ -20,7 +20,10 @@ namespace Kmtv1.Tests
         [Test]
         public void LibraryVersionAndDriverType()
         {
-            Assert.AreEqual(new Version(1, 0, 43), Controller.GetLibraryVersion());
+            // The library reports the version the binding was built with (the project's).
+            Version built = typeof(Controller).Assembly.GetName().Version;
+            Assert.AreEqual(new Version(built.Major, built.Minor, built.Build),
+                            Controller.GetLibraryVersion());
             Assert.AreEqual(1, Controller.GetDriverType());
             Assert.IsNotNull(NativeLibraryLocator.LoadedFrom);
         }

@@ -41,7 +41,13 @@ from ._controller import (
 from ._controller import _lock as lock
 from ._native import PAYLOAD_SIZE, PROTOTYPES, STRING_SIZE, LibraryNotFoundError
 
-__version__ = "1.0.43"
+try:
+    # Written by the build into its copy of the package (build/python/kmtv1), which pip
+    # and cmake --install take.
+    from ._version import __version__
+except ImportError:
+    # Straight from the source tree (PYTHONPATH=python): see __getattr__ below.
+    pass
 
 __all__ = [
     "Acquisition", "Controller", "ControllerInfo", "FULL_SCALE_VOLTS", "KmtError",
@@ -58,4 +64,7 @@ def __getattr__(name: str) -> object:
     # never fails merely because the library is elsewhere.
     if name == "lib":
         return library()
+    # The source tree holds no version of its own: it is that of the library it loads.
+    if name == "__version__":
+        return "%d.%d.%d" % version()
     raise AttributeError("module 'kmtv1' has no attribute %r" % (name,))

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 echo "== libFuzzer, bounded: controller responses, and the exported functions"
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKMT_FUZZ=ON \
-      -DKMT_SANITIZE=ON -DKMT_BUILD_TESTS=OFF \
-      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
-cmake --build build-fuzz -j "$jobs" --target kmtv1_fuzz kmtv1_fuzz_abi
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"  # the two fuzz targets only
 # New inputs go to a scratch folder (listed first); the committed corpora stay as they
 # are. A crash, leak, sanitizer report or time-out fails the stage.
 seconds=${KMT_FUZZ_SECONDS:-20}

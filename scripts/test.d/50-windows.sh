@@ -16,29 +16,30 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine64" wineboot --init >/dev/null 2>&1 || true
 fi
 
-# configure BUILD_DIR ARCH TESTS [EMULATOR]
+# configure PRESET TESTS [EMULATOR]: the preset (build-win32, build-win64) with the
+# tests on or off, run under this Wine where given.
 configure() {
-  cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$2.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DKMT_BUILD_TESTS="$3" \
-        ${4:+-DCMAKE_CROSSCOMPILING_EMULATOR="$4"} >/dev/null
+  cmake --preset "$1" -DKMT_BUILD_TESTS="$2" ${3:+-DCMAKE_CROSSCOMPILING_EMULATOR="$3"} >/dev/null
 }
 
-# static_checks BUILD_DIR ARCH: exports, imports and (32-bit) stdcall sizes of both DLLs.
+# static_checks BUILD_DIR ARCH: exports, imports, (32-bit) stdcall sizes and the version
+# resource (the build's project version) of both DLLs.
 static_checks() {
-  local nm_object=()
+  local nm_object=() version
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt")
   [ "$2" = i686 ] && nm_object=("$2-w64-mingw32-nm" "$1/CMakeFiles/kmtv1.dir/library/exports.cpp.obj")
-  python3 tests/windows/check_dll.py "$2-w64-mingw32-objdump" "$1/bin/KMTv1dll.dll" \
-          library/kmtv1.def "${nm_object[@]}"
+  python3 tests/windows/check_dll.py --version="$version" "$2-w64-mingw32-objdump" \
+          "$1/bin/KMTv1dll.dll" library/kmtv1.def "${nm_object[@]}"
   [ "$2" = i686 ] && nm_object=("$2-w64-mingw32-nm" "$1/sim/d2xx/CMakeFiles/kmtv1_sim_d2xx.dir/ftd2xx.cpp.obj")
-  python3 tests/windows/check_dll.py "$2-w64-mingw32-objdump" "$1/bin/ftd2xx.dll" \
-          sim/d2xx/ftd2xx.def "${nm_object[@]}"
+  python3 tests/windows/check_dll.py --version="$version" "$2-w64-mingw32-objdump" \
+          "$1/bin/ftd2xx.dll" sim/d2xx/ftd2xx.def "${nm_object[@]}"
 }
 
 # 64-bit: both DLLs, the demo and every suite, run under wine64.
-configure build-win64 x86_64 ON "$wine64"
-cmake --build build-win64 -j "$jobs"
+configure win64 ON "$wine64"
+cmake --build --preset win64 -j "$jobs"
 static_checks build-win64 x86_64
-ctest --test-dir build-win64 --output-on-failure -j "$jobs"
+ctest --preset win64 -j "$jobs"
 
 # 32-bit.
 if ! scripts/can-run-32bit.sh; then
@@ -48,13 +49,13 @@ elif ! "$wine32" --version >/dev/null 2>&1; then
 fi
 if [ -z "${why:-}" ]; then
   echo "== 32-bit: suites under 32-bit Wine"
-  configure build-win32 i686 ON "$wine32"
-  cmake --build build-win32 -j "$jobs"
+  configure win32 ON "$wine32"
+  cmake --build --preset win32 -j "$jobs"
   static_checks build-win32 i686
-  ctest --test-dir build-win32 --output-on-failure -j "$jobs"
+  ctest --preset win32 -j "$jobs"
 else
   echo "== 32-bit: NOT RUN under Wine: $why; the checks that need no 32-bit CPU only"
-  configure build-win32 i686 OFF
-  cmake --build build-win32 -j "$jobs" --target kmtv1 kmtv1_sim_d2xx kmtv1-demo
+  configure win32 OFF
+  cmake --build --preset win32 -j "$jobs" --target kmtv1 kmtv1_sim_d2xx kmtv1-demo
   static_checks build-win32 i686
 fi

@@ -2,9 +2,9 @@
 echo "== Python package installed with pip into a fresh virtual environment"
 # The GCC stage's build (configured the same way, so running this stage alone or after
 # it leaves that build as it was).
-cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
-      -DCMAKE_C_COMPILER=gcc >/dev/null
-cmake --build build-gcc -j "$jobs" --target kmtv1
+cmake --preset gcc >/dev/null
+# kmtv1-python: the package with its version written in (build-gcc/python).
+cmake --build build-gcc -j "$jobs" --target kmtv1 kmtv1-python
 # Debian's interpreter: its setuptools and NumPy come from Debian's packages, so the
 # install works offline (another python3 earlier on PATH may lack them).
 python=/usr/bin/python3
@@ -12,10 +12,12 @@ python=/usr/bin/python3
 work=build-gcc/pip-install
 rm -rf "$work"
 "$python" -m venv --system-site-packages "$work/venv"
-# Built from a copy, so that the source tree gets no build/ or egg-info folder.
-cp -r python "$work/source"
+# Built from a copy, so that the build's package gets no build/ or egg-info folder.
+cp -r build-gcc/python "$work/source"
 "$work/venv/bin/pip" install --quiet --no-build-isolation --no-index "$work/source"
 export KMT_DRIVER=sim:clock=virtual KMTV1_LIBRARY=$PWD/build-gcc/libkmtv1.so.1
+# The version the build gave the library (the tests compare pip's and the package's).
+export KMTV1_TEST_VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-gcc/CMakeCache.txt)
 cd "$work"
 # The README's Python example, then the package's tests against the installed copy.
 venv/bin/python ../../examples/acquire_csv.py block.csv

@@ -4,8 +4,7 @@ echo "== C# binding built with Mono's compiler, NUnit tests under mono"
 # leaves that build as it was); only the library and the assembly are needed. The target
 # kmtv1-dotnet (dotnet/build.sh) writes Kmtv1.dll, Kmtv1.xml and Kmtv1.dll.config into
 # build-gcc/dotnet; the tests and helpers below go beside them.
-cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
-      -DCMAKE_C_COMPILER=gcc >/dev/null
+cmake --preset gcc >/dev/null
 cmake --build build-gcc -j "$jobs" --target kmtv1 kmtv1-dotnet
 out=build-gcc/dotnet
 # NUnit 2.6 as Debian packages it (libnunit-cil-dev): the framework assembly the tests
@@ -21,11 +20,12 @@ mcs -noconfig -nologo -warnaserror -r:System.dll -r:"$out/Kmtv1.dll" -out:"$out/
     examples/ReadInputs.cs
 # The C side of the block comparison, the C example for the C# example's output, and the
 # stand-in for the Windows library's VARIANT strings (beside the tests, where Mono finds it).
+# (build-gcc/include: the version header the build writes beside kmtv1.h.)
 for program in dotnet/tests/acquire_reference.c examples/read_inputs.c; do
-  cc -Wall -Wextra -Werror -Iinclude "$program" -o "$out/$(basename "$program" .c)" \
+  cc -Wall -Wextra -Werror -Iinclude -Ibuild-gcc/include "$program" -o "$out/$(basename "$program" .c)" \
      build-gcc/libkmtv1.so.1 -Wl,-rpath,"$PWD/build-gcc"
 done
-cc -shared -fPIC -Wall -Wextra -Werror -Iinclude dotnet/tests/variant_shim.c \
+cc -shared -fPIC -Wall -Wextra -Werror -Iinclude -Ibuild-gcc/include dotnet/tests/variant_shim.c \
    -o "$out/libkmtv1_variant_shim.so" build-gcc/libkmtv1.so.1 -Wl,-rpath,"$PWD/build-gcc"
 
 export KMT_DRIVER=sim:clock=virtual KMTV1_LIBRARY=$PWD/build-gcc/libkmtv1.so.1 \

@@ -4,6 +4,6 @@
 # benchmark table from it. The figures are for reading (a shared CI machine is noisy),
 # not a pass/fail check.
 echo "== optimised build and the benchmark table (short run)"
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKMT_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$jobs"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
 build-bench/kmtv1_bench --benchmark_repetitions=3 --benchmark_min_time=0.01

@@ -6,9 +6,7 @@ if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; the
   echo "SKIPPED: chromium or chromedriver missing (scripts/deps.sh installs them)"
   exit 0
 fi
-[ -f build-gcc/build.ninja ] ||
-  cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
-        -DCMAKE_C_COMPILER=gcc >/dev/null
+[ -f build-gcc/build.ninja ] || cmake --preset gcc >/dev/null
 cmake --build build-gcc -j "${jobs:-2}" --target kmtv1-cli
 # Debian's python3 (where python3-selenium lives), whatever python3 comes first in PATH.
 # The screenshot goes to the build; KMT_PANEL_SCREENSHOT=docs/panel.png refreshes the README's.

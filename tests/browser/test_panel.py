@@ -3,16 +3,19 @@
 Usage: test_panel.py PANEL_PROGRAM [ARGS...]   (e.g. build/kmtv1 panel)
 Environment: KMT_PANEL_SCREENSHOT, a path to keep a screenshot of the panel at.
 """
+import collections
 import http.client
 import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -60,6 +63,48 @@ def wait_for(driver, condition, what, timeout=10):
 
 def text(driver, element_id):
     return driver.find_element(By.ID, element_id).text
+
+
+def png_pixels(data):
+    """(width, height, [pixel tuples]) of an 8-bit non-interlaced PNG, as the browser's
+    screenshots are (no imaging library needed for these small pictures)."""
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG")
+    at, idat, header = 8, [], None
+    while at < len(data):
+        length, kind = struct.unpack_from(">I4s", data, at)
+        if kind == b"IHDR":
+            header = struct.unpack_from(">IIBBBBB", data, at + 8)
+        elif kind == b"IDAT":
+            idat.append(data[at + 8:at + 8 + length])
+        at += 12 + length
+    width, height, depth, colour, _, _, interlace = header
+    if depth != 8 or interlace or colour not in (2, 6):
+        raise ValueError("unexpected PNG format %r" % (header,))
+    size = 3 if colour == 2 else 4
+    stride, raw = width * size, zlib.decompress(b"".join(idat))
+    pixels, previous = [], bytearray(stride)
+    for y in range(height):
+        start = y * (stride + 1) + 1
+        kind, row = raw[start - 1], bytearray(raw[start:start + stride])
+        if kind == 1:  # Sub
+            for x in range(size, stride):
+                row[x] = (row[x] + row[x - size]) & 255
+        elif kind == 2:  # Up
+            row = bytearray((a + b) & 255 for a, b in zip(row, previous))
+        elif kind == 3:  # Average
+            for x in range(stride):
+                left = row[x - size] if x >= size else 0
+                row[x] = (row[x] + ((left + previous[x]) >> 1)) & 255
+        elif kind == 4:  # Paeth
+            for x in range(stride):
+                left = row[x - size] if x >= size else 0
+                up, corner = previous[x], previous[x - size] if x >= size else 0
+                a, b, c = abs(up - corner), abs(left - corner), abs(left + up - 2 * corner)
+                row[x] = (row[x] + (left if a <= b and a <= c else up if b <= c else corner)) & 255
+        pixels += [tuple(row[x:x + 3]) for x in range(0, stride, size)]
+        previous = row
+    return width, height, pixels
 
 
 class PanelInBrowser(unittest.TestCase):
@@ -141,19 +186,52 @@ class PanelInBrowser(unittest.TestCase):
                                                             "#scan-plot path.lane")) == 8,
                  "eight lanes")
 
-    def test_zz_screenshot(self):
-        # Last (by name), with every part filled in.
-        path = os.environ.get("KMT_PANEL_SCREENSHOT")
-        if not path:
-            self.skipTest("KMT_PANEL_SCREENSHOT not set")
+    def test_screenshot_shows_the_filled_in_panel(self):
+        # Every part filled in here, whatever the other tests did before. The outputs
+        # (looped to inputs 3 and 4) apart, so that no trace hides another.
+        for output, volts in ((0, "1.500"), (1, "4.000")):
+            field = self.driver.find_element(By.ID, f"ao{output}-number")
+            field.clear()
+            field.send_keys(volts)
+            self.driver.find_element(By.ID, f"ao{output}-set").click()
+            wait_for(self.driver, lambda d: text(d, f"ao{output}-state") == f"set to {volts} V",
+                     f"output {output} set")
         for i in range(1, 5):
             if not self.driver.find_element(By.ID, f"acq-in{i}").is_selected():
                 self.driver.find_element(By.ID, f"acq-in{i}").click()
         self.driver.find_element(By.ID, "acquire").click()
+        wait_for(self.driver, lambda d: len(d.find_elements(By.CSS_SELECTOR,
+                                                            "#acquire-plot path.trace")) == 4,
+                 "four traces")
         self.driver.find_element(By.ID, "scan").click()
-        time.sleep(1)
+        wait_for(self.driver, lambda d: len(d.find_elements(By.CSS_SELECTOR,
+                                                            "#scan-plot path.lane")) == 8,
+                 "eight lanes")
+        # The acquisition as drawn on screen: more than one colour, and each of the four
+        # traces visible in its own stroke colour (an unpainted plot, or traces hidden
+        # or drawn off the plot, fail here).
+        plot = self.driver.find_element(By.ID, "acquire-plot")
+        strokes = self.driver.execute_script(
+            "return [...arguments[0].querySelectorAll('path.trace')]"
+            ".map(p => getComputedStyle(p).stroke)", plot)
+        strokes = [tuple(int(v) for v in re.findall(r"\d+", s)[:3]) for s in strokes]
+        self.assertEqual(len(set(strokes)), 4, strokes)
+        width, height, pixels = png_pixels(plot.screenshot_as_png)
+        self.assertGreater(width * height, 10000)
+        colours = collections.Counter(pixels)
+        self.assertLess(colours.most_common(1)[0][1] / len(pixels), 0.99, "one colour")
+        for stroke in strokes:
+            self.assertGreater(colours[stroke], 50, f"trace colour {stroke} barely drawn")
+        # The whole page, as kept for the README: the size of the window's viewport.
         self.driver.execute_script("window.scrollTo(0, 0)")
-        self.driver.save_screenshot(path)
+        page = self.driver.get_screenshot_as_png()
+        viewport = self.driver.execute_script(
+            "return [innerWidth * devicePixelRatio, innerHeight * devicePixelRatio]")
+        self.assertEqual(list(struct.unpack_from(">II", page, 16)), viewport)
+        path = os.environ.get("KMT_PANEL_SCREENSHOT")
+        if path:
+            with open(path, "wb") as f:
+                f.write(page)
 
 
 class PanelRequests(unittest.TestCase):

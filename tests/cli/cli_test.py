@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The command-line tool as a user runs it, against the simulated controller.
 
-Usage: cli_test.py PATH_TO_KMTV1. Every run gets KMT_DRIVER=sim:clock=virtual unless a
+Usage: KMTV1_TEST_VERSION=X.Y.Z cli_test.py PATH_TO_KMTV1 (the version the build gives
+the library and the tool). Every run gets KMT_DRIVER=sim:clock=virtual unless a
 case names its own driver. Results are checked by value: JSON parsed, SVG parsed as XML.
 """
 import json
@@ -14,6 +15,9 @@ import xml.etree.ElementTree as ET
 
 TOOL = None
 SIM = "sim:clock=virtual"
+VERSION = os.environ["KMTV1_TEST_VERSION"]
+# The simulated controller's firmware words (its own, not the library's version).
+FIRMWARE = [1, 0, 43, 2]
 
 
 def run(*args, driver=SIM, stdin=None, cwd=None):
@@ -38,7 +42,7 @@ class Families(unittest.TestCase):
     # One session: each line's JSON document is checked against the expected fields.
     # Lines with None are steps whose result is not looked at.
     SESSION = [
-        ("info", {"firmware": [1, 0, 43, 2], "serial": "KMTC0002SIM00001", "library_version": "1.0.43"}),
+        ("info", {"firmware": FIRMWARE, "serial": "KMTC0002SIM00001", "library_version": VERSION}),
         ("dio port-mode 0 output", {"port": 0, "mode": 1}),
         ("dio port-write 0 0x5a", None),
         ("dio port-read 0", {"port": 0, "value": 0x5A}),
@@ -138,7 +142,7 @@ class Refusals(unittest.TestCase):
         (["i2c", "scan"], "0x48\n0x50\n"),
         (["spi", "bit", "1"], "0\n"),
         (["ao", "write", "0", "5"], ""),
-        (["--version"], "kmtv1 1.0.43 (library 1.0.43)\n"),
+        (["--version"], "kmtv1 %s (library %s)\n" % (VERSION, VERSION)),
     ]
 
     def test_text_output(self):

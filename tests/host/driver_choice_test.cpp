@@ -28,9 +28,11 @@ TEST(NoDriver, DiscoveryReportsDeviceNotFoundAndNothingOpens) {
   DIO_ReadPort(&handle, 0, &value, &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(value, 0x5A);
-  int32_t major = 0, minor = 0, build = 0;
+  // The shared library reports the version its header says, driver or none.
+  int32_t major = -1, minor = -1, build = -1;
   KMT_GetDriverVersion(&major, &minor, &build);
-  EXPECT_EQ(build, 43);
+  EXPECT_EQ(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build),
+            KMT_VERSION_STRING);
 }
 
 TEST(SilentController, ExchangeGivesUpWithStatusTwoInBoundedTime) {

@@ -183,9 +183,9 @@ TEST_F(Abi, RawExchangeThroughTheExport) {
 TEST_F(Abi, VersionAndDriverTypeNeedNoDevice) {
   std::int32_t major = 0, minor = 9, build = 0;
   KMT_GetDriverVersion(&major, &minor, &build);
-  EXPECT_EQ(major, 1);
-  EXPECT_EQ(minor, 0);
-  EXPECT_EQ(build, 43);
+  EXPECT_EQ(major, KMT_VERSION_MAJOR);
+  EXPECT_EQ(minor, KMT_VERSION_MINOR);
+  EXPECT_EQ(build, KMT_VERSION_BUILD);
   std::uint16_t type = 0;
   SYS_GetDriverType(&type);
   EXPECT_EQ(type, 1);

@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Checks a Windows DLL without running it.
 
-  check_dll.py OBJDUMP DLL DEF [NM OBJECT]
+  check_dll.py [--version=X.Y.Z] OBJDUMP DLL DEF [NM OBJECT]
 
 - the export directory's name is the LIBRARY name of the module definition file DEF;
 - the exports are exactly the names of DEF, undecorated;
 - only system DLLs are imported;
 - with NM and OBJECT (32-bit builds): every export is defined in OBJECT as a __stdcall
   function NAME@N, and N, the bytes the function removes from the stack, is the size of
-  its argument list in the table below. A wrong prototype or .def entry shows up here.
+  its argument list in the table below. A wrong prototype or .def entry shows up here;
+- with --version: the DLL's version resource gives X.Y.Z.0 as its fixed file and product
+  versions, X.Y.Z as its FileVersion and ProductVersion strings, and a FileDescription.
 """
 import re
+import struct
 import subprocess
 import sys
 
@@ -51,7 +54,52 @@ def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
 
-def main(objdump, dll, definition, nm=None, obj=None):
+def version_resource(dll):
+    """(file version, product version, {key: text}) of the DLL's VERSIONINFO, or None.
+
+    VS_FIXEDFILEINFO starts with its signature 0xFEEF04BD; each String of the
+    StringFileInfo block is wLength, wValueLength (in UTF-16 units, NUL included), wType,
+    the key, padding to 4 bytes, the value. Resource data are 4-byte aligned in the file.
+    """
+    with open(dll, "rb") as f:
+        data = f.read()
+    fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+    if fixed < 0:
+        return None
+    file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", data, fixed + 8)
+    versions = [(ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+                for ms, ls in ((file_ms, file_ls), (product_ms, product_ls))]
+    strings = {}
+    for key in ("CompanyName", "FileDescription", "FileVersion", "ProductName",
+                "ProductVersion"):
+        at = data.find((key + "\0").encode("utf-16-le"), fixed)
+        if at < 6 or (at - 6) % 4:
+            continue
+        units = struct.unpack_from("<H", data, at - 4)[0]
+        value_at = (at + 2 * (len(key) + 1) + 3) & ~3
+        strings[key] = data[value_at:value_at + 2 * units].decode("utf-16-le").rstrip("\0")
+    return versions[0], versions[1], strings
+
+
+def check_version(dll, version):
+    """Failures of the DLL's version resource against the project's version X.Y.Z."""
+    found = version_resource(dll)
+    if found is None:
+        return ["no version resource"]
+    file_version, product_version, strings = found
+    numbers = tuple(int(part) for part in version.split(".")) + (0,)
+    failures = [f"{name} {'.'.join(map(str, got))}, not {'.'.join(map(str, numbers))}"
+                for name, got in (("fixed file version", file_version),
+                                  ("fixed product version", product_version))
+                if got != numbers]
+    failures += [f"{key} {strings.get(key)!r}, not {version!r}"
+                 for key in ("FileVersion", "ProductVersion") if strings.get(key) != version]
+    if not strings.get("FileDescription"):
+        failures.append("no FileDescription")
+    return failures
+
+
+def main(objdump, dll, definition, nm=None, obj=None, version=None):
     failures = []
     with open(definition) as f:
         text = f.read()
@@ -85,13 +133,21 @@ def main(objdump, dll, definition, nm=None, obj=None):
             elif int(found) != expected:
                 failures.append(f"{name}@{found}: its arguments take {expected} bytes")
 
+    if version is not None:
+        failures += check_version(dll, version)
+
     for failure in failures:
         print(f"{dll}: {failure}")
-    checked = "names, imports" + (", stdcall argument sizes" if obj else "")
+    checked = ("names, imports" + (", stdcall argument sizes" if obj else "")
+               + (f", version resource {version}" if version else ""))
     print(f"{dll}: {len(exported)} exports as {module}; imports {', '.join(imports)}; "
           f"{checked}: {'FAILED' if failures else 'ok'}")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:]))
+    arguments = sys.argv[1:]
+    version = None
+    if arguments and arguments[0].startswith("--version="):
+        version = arguments.pop(0).split("=", 1)[1]
+    sys.exit(main(*arguments, version=version))
