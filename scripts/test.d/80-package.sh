@@ -5,20 +5,17 @@
 echo "== packages: Debian (cpack, lintian, installed into a scratch root) and the Windows zip"
 export KMT_DRIVER=sim
 
-# --- Debian packages. Their paths differ from the other builds' (prefix /usr, the
-# multiarch library folder, no run path), so they come from a Release build of their
-# own that builds only what the packages hold.
-cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-      -DKMT_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-      -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build-deb -j "$jobs" --target kmtv1 kmtv1-cli kmtv1-demo kmtv1-man kmtv1-simulate \
+# --- Debian packages, from the optimised build the benchmark stage made (preset
+# release: prefix /usr, so the multiarch library folder and no run path once installed).
+cmake --preset release >/dev/null
+cmake --build build-bench -j "$jobs" --target kmtv1 kmtv1-cli kmtv1-demo kmtv1-man kmtv1-simulate \
       kmtv1-mqtt \
       kmtv1-doctor
-rm -rf build-deb/packages
-(cd build-deb && cpack -G DEB >/dev/null)
+rm -rf build-bench/packages
+(cd build-bench && cpack -G DEB >/dev/null)
 debs=()
 for package in libkmtv1-1 libkmtv1-dev kmtv1-tools python3-kmtv1; do
-  deb=$(echo "build-deb/packages/${package}_"*.deb)
+  deb=$(echo "build-bench/packages/${package}_"*.deb)
   [ -f "$deb" ] || { echo "no package $package"; exit 1; }
   debs+=("$deb")
   echo "$(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
@@ -30,14 +27,14 @@ lintian --fail-on error,warning "${debs[@]}"
 # without chroot (DPKG_ROOT tells them the root), dependencies on this machine's
 # libraries taken as met. The library package's postinst calls ldconfig, which here is
 # a stand-in that records the call: the machine's loader cache stays as it is.
-root=$PWD/build-deb/root
-rm -rf "$root" build-deb/stand-in
-mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" build-deb/stand-in
+root=$PWD/build-bench/root
+rm -rf "$root" build-bench/stand-in
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" build-bench/stand-in
 touch "$root/var/lib/dpkg/status"
-printf '#!/bin/sh\necho "$0 $*" >> "%s/ldconfig-calls"\n' "$root" > build-deb/stand-in/ldconfig
-printf '#!/bin/sh\nexit 0\n' > build-deb/stand-in/start-stop-daemon
-chmod +x build-deb/stand-in/*
-PATH=$PWD/build-deb/stand-in:$PATH dpkg --root="$root" --log="$root/dpkg.log" \
+printf '#!/bin/sh\necho "$0 $*" >> "%s/ldconfig-calls"\n' "$root" > build-bench/stand-in/ldconfig
+printf '#!/bin/sh\nexit 0\n' > build-bench/stand-in/start-stop-daemon
+chmod +x build-bench/stand-in/*
+PATH=$PWD/build-bench/stand-in:$PATH dpkg --root="$root" --log="$root/dpkg.log" \
   --force-script-chrootless --force-depends -i "${debs[@]}" >"$root/dpkg-output" 2>&1 ||
   { cat "$root/dpkg-output"; exit 1; }
 test -s "$root/ldconfig-calls"
@@ -48,9 +45,9 @@ test -f "$root/usr/lib/udev/rules.d/99-kmtv1.rules"
 
 # A C program built with pkg-config, the tool and the Python package, all from the root.
 export PKG_CONFIG_LIBDIR=$root/usr/lib/$multiarch/pkgconfig
-cc examples/read_inputs.c -o build-deb/read_inputs $(pkg-config --cflags --libs kmtv1)
+cc examples/read_inputs.c -o build-bench/read_inputs $(pkg-config --cflags --libs kmtv1)
 # (Each output is kept whole before it is searched, so that every exit code counts.)
-out=$(build-deb/read_inputs) && grep -q "KMTC0002SIM00001: inputs" <<<"$out"
+out=$(build-bench/read_inputs) && grep -q "KMTC0002SIM00001: inputs" <<<"$out"
 out=$("$root/usr/bin/kmtv1" list) && grep -q KMTC0002SIM00001 <<<"$out"
 # The helper programs, found by the tool under libexec beside it.
 env -u KMTV1_EXEC_PATH "$root/usr/bin/kmtv1" doctor >/dev/null
