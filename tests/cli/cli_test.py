@@ -208,6 +208,49 @@ class Refusals(unittest.TestCase):
         self.assertEqual((result.returncode, result.stdout), (0, ""))
 
 
+class Documentation(unittest.TestCase):
+    ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    GLOBAL_WITH_VALUE = {"--driver", "--trace", "-s", "--serial"}
+
+    def command_lines(self):
+        """(file, words) of every `kmtv1 ...` line in the shell blocks of the docs."""
+        files = [os.path.join(self.ROOT, "README.md")]
+        docs = os.path.join(self.ROOT, "docs")
+        files += [os.path.join(docs, f) for f in sorted(os.listdir(docs)) if f.endswith(".md")]
+        for path in files:
+            in_block = False
+            with open(path, encoding="utf-8") as f:
+                for line in f:
+                    if line.startswith("```"):
+                        in_block = line.strip() in ("```sh", "```shell", "```console")
+                        continue
+                    words = line.split("#")[0].split()
+                    while words and "=" in words[0]:  # VAR=value before the program
+                        words.pop(0)
+                    if in_block and words and words[0] in ("kmtv1", "build/kmtv1"):
+                        yield os.path.basename(path), words[1:]
+
+    def test_every_documented_command_exists(self):
+        # The leading words naming commands (`uart init`) must be commands of the tool:
+        # its help for them names the whole path.
+        checked = 0
+        for name, words in self.command_lines():
+            while words and words[0] in self.GLOBAL_WITH_VALUE:
+                words = words[2:]
+            path = []
+            for word in words:
+                if not word.replace("-", "").isalpha() or word.startswith("-"):
+                    break
+                path.append(word)
+            if not path:
+                continue
+            with self.subTest(file=name, command=" ".join(path)):
+                usage = run(*path, "--help").stdout
+                self.assertIn("Usage: kmtv1 %s " % " ".join(path), usage)
+                checked += 1
+        self.assertGreater(checked, 5)
+
+
 class Sessions(unittest.TestCase):
     FAILING = "dio port-read 0\nraw 250 0\ndio port-read 1\n"
 
