@@ -16,9 +16,10 @@ if(KMT_DOXYGEN)
 endif()
 
 # kmtv1.1 from the tool's own --help and --version, with the sections of
-# docs/kmtv1.h2m. The tool must run where it is built, so not when cross-compiling.
+# docs/kmtv1.h2m. The tool must run where it is built, so not when cross-compiling, and
+# not in sanitizer builds (a sanitizer's report would fail the build, not a test).
 find_program(KMT_HELP2MAN help2man)
-if(KMT_HELP2MAN AND TARGET kmtv1-cli AND NOT CMAKE_CROSSCOMPILING)
+if(KMT_HELP2MAN AND TARGET kmtv1-cli AND NOT CMAKE_CROSSCOMPILING AND NOT KMT_SANITIZE)
   set(kmt_man ${PROJECT_BINARY_DIR}/kmtv1.1)
   add_custom_command(OUTPUT ${kmt_man}
     COMMAND ${KMT_HELP2MAN} --no-info --no-discard-stderr --section=1
