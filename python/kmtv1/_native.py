@@ -86,7 +86,8 @@ def candidates(environ: Any = None,
         directory = os.path.normpath(os.path.join(package_dir, installed_dir))
         for filename in _library_names():
             found.append(("installed with the package", os.path.join(directory, filename), False))
-    name = find_library("kmtv1")
+    # On Windows find_library looks for NAME.dll on PATH: the DLL's own name.
+    name = find_library("KMTv1dll" if os.name == "nt" else "kmtv1")
     if name:
         found.append(("find_library", name, False))
     for directory in (package_dir, os.path.dirname(package_dir)):
