@@ -17,15 +17,15 @@
  * when all are done. The discovery table (KMT_CreateListDevs) is shared as well.
  *
  * Status values of device functions and of KMT_SendComm:
- * @verbatim
- *   KMT_STATUS_OK            0  success
- *   KMT_STATUS_NOT_OPEN      1  no device open, or the driver failed the request write
- *   KMT_STATUS_BAD_RESPONSE  2  no response, short or corrupt response, the controller
- *                               refused the request (non-zero result byte), or a request
- *                               or announced response too long for the payload buffer
- *   KMT_STATUS_UNKNOWN_TYPE  3  KMT_CreateListDevs: unrecognised device type name
- *   KMT_STATUS_OUT_OF_RANGE  4  an argument the controller cannot take; nothing was sent
- * @endverbatim
+ *
+ * | status | name | meaning |
+ * |---|---|---|
+ * | 0 | KMT_STATUS_OK | success |
+ * | 1 | KMT_STATUS_NOT_OPEN | no device open, or the driver failed the request write |
+ * | 2 | KMT_STATUS_BAD_RESPONSE | no, short, corrupt or refused response, or a frame too long |
+ * | 3 | KMT_STATUS_UNKNOWN_TYPE | KMT_CreateListDevs: unrecognised device type name |
+ * | 4 | KMT_STATUS_OUT_OF_RANGE | an argument the controller cannot take; nothing was sent |
+ *
  * Discovery and open report driver (D2XX) status codes instead, 0 meaning success.
  *
  * Time: a device function exchanges one frame (two for the user area). A controller that
