@@ -1,5 +1,6 @@
-# The API reference (Doxygen) and the manual page kmtv1(1) (help2man). Both optional:
-# without the program the target is simply not there.
+# The API reference (Doxygen). Optional: without doxygen the target is not there. The
+# manual page kmtv1(1) is made with the other installed files (cmake/install.cmake),
+# its extra sections from docs/kmtv1.h2m.
 
 # kmtv1_doc: HTML reference of include/kmtv1.h into BUILD/doc/html; any undocumented
 # export or parameter fails it (docs/Doxyfile.in). Not part of `all`: the docs stage
@@ -15,20 +16,3 @@ if(KMT_DOXYGEN)
     VERBATIM)
 endif()
 
-# kmtv1.1 from the tool's own --help and --version, with the sections of
-# docs/kmtv1.h2m. The tool must run where it is built, so not when cross-compiling, and
-# not in sanitizer builds (a sanitizer's report would fail the build, not a test).
-find_program(KMT_HELP2MAN help2man)
-if(KMT_HELP2MAN AND TARGET kmtv1-cli AND NOT CMAKE_CROSSCOMPILING AND NOT KMT_SANITIZE)
-  set(kmt_man ${PROJECT_BINARY_DIR}/kmtv1.1)
-  add_custom_command(OUTPUT ${kmt_man}
-    COMMAND ${KMT_HELP2MAN} --no-info --no-discard-stderr --section=1
-            "--name=drive a KMTC I/O controller from the command line"
-            --include=${PROJECT_SOURCE_DIR}/docs/kmtv1.h2m --output=${kmt_man}
-            $<TARGET_FILE:kmtv1-cli>
-    DEPENDS kmtv1-cli ${PROJECT_SOURCE_DIR}/docs/kmtv1.h2m
-    COMMENT "Manual page kmtv1.1"
-    VERBATIM)
-  add_custom_target(kmtv1_man ALL DEPENDS ${kmt_man})
-  install(FILES ${kmt_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
