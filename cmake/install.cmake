@@ -57,12 +57,14 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT KMT_SANITIZE AND KMT_HELP2MAN 
   add_custom_command(
     OUTPUT ${kmt_man}/kmtv1.1.gz ${kmt_man}/kmtv1-demo.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${kmt_man}
-    COMMAND ${KMT_HELP2MAN} --no-info
+    COMMAND ${KMT_HELP2MAN} --no-info --no-discard-stderr --section=1
             "--name=drive a KMTC I/O controller from the command line"
+            --include=${PROJECT_SOURCE_DIR}/docs/kmtv1.h2m
             --output=${kmt_man}/kmtv1.1 $<TARGET_FILE:kmtv1-cli>
     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/man/kmtv1-demo.1 ${kmt_man}
     COMMAND ${KMT_GZIP} -9nf ${kmt_man}/kmtv1.1 ${kmt_man}/kmtv1-demo.1
     DEPENDS kmtv1-cli ${PROJECT_SOURCE_DIR}/packaging/man/kmtv1-demo.1
+            ${PROJECT_SOURCE_DIR}/docs/kmtv1.h2m
     COMMENT "Manual pages" VERBATIM)
   add_custom_target(kmtv1-man ALL DEPENDS ${kmt_man}/kmtv1.1.gz ${kmt_man}/kmtv1-demo.1.gz)
   install(FILES ${kmt_man}/kmtv1.1.gz ${kmt_man}/kmtv1-demo.1.gz

@@ -169,18 +169,13 @@ if(WIN32)
   install(PROGRAMS $<TARGET_FILE:kmtv1_sim_d2xx> DESTINATION simulator COMPONENT windows
           EXCLUDE_FROM_ALL)
 
-  # The top folder, shared by both: the header, the .def, the README's Windows section as
-  # README-Windows.txt (with Windows line ends), the licence.
-  file(READ ${PROJECT_SOURCE_DIR}/README.md kmt_readme)
-  string(FIND "${kmt_readme}" "\n## Windows\n" kmt_start)
-  string(SUBSTRING "${kmt_readme}" ${kmt_start} -1 kmt_notes)
-  string(SUBSTRING "${kmt_notes}" 1 -1 kmt_notes)
-  string(FIND "${kmt_notes}" "\n## " kmt_end)
-  string(SUBSTRING "${kmt_notes}" 0 ${kmt_end} kmt_notes)
-  string(REPLACE "\n" "\r\n" kmt_notes "${kmt_notes}\n")
+  # The top folder, shared by both: the header, the .def, the Windows page
+  # (docs/windows.md) as README-Windows.txt (with Windows line ends), the licence.
+  file(READ ${PROJECT_SOURCE_DIR}/docs/windows.md kmt_notes)
+  string(REPLACE "\n" "\r\n" kmt_notes "${kmt_notes}")
   file(WRITE ${PROJECT_BINARY_DIR}/README-Windows.txt
        "kmtv1 ${PROJECT_VERSION} for Windows: x86\\ for 32-bit hosts, x64\\ for 64-bit hosts.\r\n"
-       "From the README of the sources.\r\n\r\n${kmt_notes}")
+       "From docs/windows.md of the sources.\r\n\r\n${kmt_notes}")
   install(FILES include/kmtv1.h library/kmtv1.def ${PROJECT_BINARY_DIR}/README-Windows.txt
           DESTINATION . COMPONENT windows_common EXCLUDE_FROM_ALL)
   # The .NET assembly (AnyCPU: one for both bitnesses) and its documentation; its

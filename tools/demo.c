@@ -194,6 +194,9 @@ int main(void) {
     if (i == 0) snprintf(serial_to_open, sizeof serial_to_open, "%s%s", type, serial);
   }
 
+  /* A controller found and opened is what the demo is for: anything less fails it. */
+  int failed = 1;
+  if (count < 1) fprintf(stderr, "no controller found (driver status %" PRId32 ")\n", status);
   if (count > 0) {
     uint32_t handle = 0;
     demo_text serial;
@@ -201,6 +204,7 @@ int main(void) {
     text_free(&serial);
     printf("open %s: status %" PRId32 "\n", serial_to_open, status);
     if (ok("open", status)) {
+      failed = 0;
       static uint8_t buffer[KMT_PAYLOAD_SIZE];
       uint16_t length = 0;
       KMT_SendComm(&handle, 0x0010, 1, 0, 0, buffer, &length, &status);
@@ -224,5 +228,5 @@ int main(void) {
   int32_t major = 0, minor = 0, build = 0;
   KMT_GetDriverVersion(&major, &minor, &build);
   printf("library version %" PRId32 ".%" PRId32 ".%" PRId32 "\n", major, minor, build);
-  return 0;
+  return failed;
 }

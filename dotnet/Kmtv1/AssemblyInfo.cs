@@ -5,6 +5,7 @@ using System.Runtime.Versioning;
 [assembly: AssemblyTitle("Kmtv1")]
 [assembly: AssemblyDescription("C# binding of the kmtv1 library for the KMTC multi-function USB I/O controller")]
 [assembly: AssemblyProduct("kmtv1")]
+[assembly: AssemblyCopyright("Copyright (c) 2026 the kmtv1 authors. MIT licence.")]
 // AssemblyVersion and AssemblyFileVersion: written by dotnet/build.sh from the project's
 // version (project() in CMakeLists.txt) into OUTDIR/AssemblyVersion.cs.
 [assembly: ComVisible(false)]

@@ -34,17 +34,22 @@ class LibraryNotFoundError(OSError):
     def __init__(self, tried: List[Tuple[str, str]]) -> None:
         self.tried = list(tried)
         lines = "\n".join("  %s: %s" % (place, why) for place, why in self.tried)
-        super().__init__("libkmtv1 could not be loaded; tried:\n" + lines)
+        # The fix belongs in the message: a library installed under a prefix the
+        # loader does not search is the usual cause.
+        hint = ("Set KMTV1_LIBRARY to the library's full path, for example "
+                "KMTV1_LIBRARY=PREFIX/%s/%s after cmake --install --prefix PREFIX."
+                % ("bin" if os.name == "nt" else "lib", _library_names()[0]))
+        super().__init__("libkmtv1 could not be loaded; tried:\n%s\n%s" % (lines, hint))
 
 
 LibraryNotFoundError.__module__ = "kmtv1"
 
 
-def _library_names() -> List[str]:
+def _library_names(os_name: str = os.name, platform: str = sys.platform) -> List[str]:
     """File names of the shared library on this platform (versioned name first)."""
-    if os.name == "nt":
-        return ["kmtv1.dll"]
-    if sys.platform == "darwin":
+    if os_name == "nt":
+        return ["KMTv1dll.dll"]
+    if platform == "darwin":
         return ["libkmtv1.1.dylib", "libkmtv1.dylib"]
     return ["libkmtv1.so.1", "libkmtv1.so"]
 
@@ -81,7 +86,8 @@ def candidates(environ: Any = None,
         directory = os.path.normpath(os.path.join(package_dir, installed_dir))
         for filename in _library_names():
             found.append(("installed with the package", os.path.join(directory, filename), False))
-    name = find_library("kmtv1")
+    # On Windows find_library looks for NAME.dll on PATH: the DLL's own name.
+    name = find_library("KMTv1dll" if os.name == "nt" else "kmtv1")
     if name:
         found.append(("find_library", name, False))
     for directory in (package_dir, os.path.dirname(package_dir)):

@@ -183,6 +183,20 @@ class LoaderTest(unittest.TestCase):
         self.assertEqual(len(caught.exception.tried), 1)
         self.assertIn("/nonexistent/libkmtv1.so.1", str(caught.exception))
 
+    def test_library_names_per_platform(self):
+        cases = [("nt", "win32", ["KMTv1dll.dll"]),
+                 ("posix", "linux", ["libkmtv1.so.1", "libkmtv1.so"]),
+                 ("posix", "darwin", ["libkmtv1.1.dylib", "libkmtv1.dylib"])]
+        for os_name, platform, names in cases:
+            with self.subTest(platform=platform):
+                self.assertEqual(_native._library_names(os_name, platform), names)
+
+    def test_not_found_message_names_the_variable_and_every_place(self):
+        tried = [("find_library", "not found"), ("loader path", "libkmtv1.so.1: no such file")]
+        message = str(kmtv1.LibraryNotFoundError(tried))
+        for text in ("KMTV1_LIBRARY=", "find_library: not found", "loader path: libkmtv1.so.1"):
+            self.assertIn(text, message)
+
     def test_explicit_path_loads_and_declares(self):
         library = _native.load(kmtv1.lib._name)
         self.assertEqual(library.AI_Read.argtypes, _native.PROTOTYPES["AI_Read"])

@@ -40,6 +40,17 @@ configure win64 ON "$wine64"
 cmake --build --preset win64 -j "$jobs"
 static_checks build-win64 x86_64
 ctest --preset win64 -j "$jobs"
+# The installed package as a Windows project uses it: find_package, the import library
+# named by the CMake package, and the program run beside the installed DLL.
+check=build-win64/install-check
+rm -rf "$check"
+cmake --install build-win64 --prefix "$check/prefix" >/dev/null
+cmake -S tests/consumer -B "$check/consumer" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-x86_64.cmake" \
+      -Dkmtv1_DIR="$PWD/$check/prefix/lib/cmake/kmtv1" >/dev/null
+cmake --build "$check/consumer"
+cp "$check/prefix/bin/KMTv1dll.dll" "$check/consumer/"
+"$wine64" "$check/consumer/consumer.exe"
 
 # 32-bit.
 if ! scripts/can-run-32bit.sh; then

@@ -113,7 +113,10 @@ class Refusals(unittest.TestCase):
         (["raw", "250", "0"], SIM, 12, "no response from the controller (status 2)"),
         (["list"], "sim:devices=0", 3, "KMT_DRIVER=sim"),
         (["info"], "sim:clock=virtual,fault=fail:open:3", 3, "cannot open controller"),
-        (["--driver", "bogus", "list"], SIM, 3, "unknown driver"),
+        (["--driver", "bogus", "list"], SIM, 2, "--driver: unknown driver \"bogus\""),
+        (["list", "--driver", "trace:/tmp/t.txt:bogus"], SIM, 2, "unknown driver \"bogus\""),
+        (["--driver", "trace::sim", "list"], SIM, 2, "needs a file name"),
+        (["--driver", "replay:", "list"], SIM, 2, "unknown driver"),
         (["i2c", "write", "0x20", "00"], SIM, 1, "did not acknowledge"),
         (["uart", "receive"], SIM, 12, "status 2"),  # the UART is not open
         (["wave"], SIM, 2, "one way"),
@@ -142,6 +145,7 @@ class Refusals(unittest.TestCase):
         (["i2c", "scan"], "0x48\n0x50\n"),
         (["spi", "bit", "1"], "0\n"),
         (["ao", "write", "0", "5"], ""),
+        (["wave", "01", "02"], "playing 2 bytes on port 0 (lines in output mode show them)\n"),
         (["--version"], "kmtv1 %s (library %s)\n" % (VERSION, VERSION)),
     ]
 
@@ -173,9 +177,82 @@ class Refusals(unittest.TestCase):
                          {"message": "exchange 250/0: no response from the controller (status 2)",
                           "exit_code": 12, "status": 2})
 
+    def test_json_error_status_on_every_failure(self):
+        # (arguments, driver, exit code, status): the status of the call that failed,
+        # null where the command failed before calling the library.
+        cases = [
+            (["list"], "sim:devices=0", 3, 0),
+            (["info"], "sim:devices=0", 3, 0),
+            (["info"], "sim:clock=virtual,fault=fail:open:3", 3, 1),
+            (["ao", "write", "0", "nan"], SIM, 2, None),
+            (["--driver", "bogus", "list"], SIM, 2, None),
+        ]
+        for args, driver, code, status in cases:
+            with self.subTest(args=args, driver=driver):
+                result = run(*args, "--json", driver=driver)
+                error = json.loads(result.stdout)["error"]
+                self.assertEqual((result.returncode, error["exit_code"]), (code, code))
+                self.assertIn("status", error)
+                self.assertEqual(error["status"], status)
+
+    def test_driver_forms_that_are_accepted(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for driver in ("sim:clock=virtual", "trace:%s/t.txt:sim:clock=virtual" % tmp):
+                with self.subTest(driver=driver):
+                    result = run("--driver", driver, "list")
+                    self.assertEqual(result.returncode, 0, result.stderr)
+            result = run("--driver", "tty:%s/none=KMTC0002X" % tmp, "list")
+            self.assertNotIn("unknown driver", result.stderr)
+            self.assertNotEqual(result.returncode, 2)
+        # A wrong name is the command line's error, not the library's.
+        self.assertNotIn("KMT_DRIVER:", run("--driver", "bogus", "list").stderr)
+
     def test_write_command_prints_nothing(self):
         result = run("raw", "16", "7", "00", "ff")
         self.assertEqual((result.returncode, result.stdout), (0, ""))
+
+
+class Documentation(unittest.TestCase):
+    ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    GLOBAL_WITH_VALUE = {"--driver", "--trace", "-s", "--serial"}
+
+    def command_lines(self):
+        """(file, words) of every `kmtv1 ...` line in the shell blocks of the docs."""
+        files = [os.path.join(self.ROOT, "README.md")]
+        docs = os.path.join(self.ROOT, "docs")
+        files += [os.path.join(docs, f) for f in sorted(os.listdir(docs)) if f.endswith(".md")]
+        for path in files:
+            in_block = False
+            with open(path, encoding="utf-8") as f:
+                for line in f:
+                    if line.startswith("```"):
+                        in_block = line.strip() in ("```sh", "```shell", "```console")
+                        continue
+                    words = line.split("#")[0].split()
+                    while words and "=" in words[0]:  # VAR=value before the program
+                        words.pop(0)
+                    if in_block and words and words[0] in ("kmtv1", "build/kmtv1"):
+                        yield os.path.basename(path), words[1:]
+
+    def test_every_documented_command_exists(self):
+        # The leading words naming commands (`uart init`) must be commands of the tool:
+        # its help for them names the whole path.
+        checked = 0
+        for name, words in self.command_lines():
+            while words and words[0] in self.GLOBAL_WITH_VALUE:
+                words = words[2:]
+            path = []
+            for word in words:
+                if not word.replace("-", "").isalpha() or word.startswith("-"):
+                    break
+                path.append(word)
+            if not path:
+                continue
+            with self.subTest(file=name, command=" ".join(path)):
+                usage = run(*path, "--help").stdout
+                self.assertIn("Usage: kmtv1 %s " % " ".join(path), usage)
+                checked += 1
+        self.assertGreater(checked, 5)
 
 
 class Sessions(unittest.TestCase):

@@ -246,7 +246,10 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
       int32_t status = 0;
       DO_WaveOut(ctx.handle(), static_cast<uint16_t>(data.size()), 7, data.data(), &status);
       ctx.check("playing the waveform", status);
-      ctx.out.result({{"length", data.size()}, {"data", to_hex(data)}}, "");
+      // The playback goes on in the controller after the call returns: say it started.
+      ctx.out.result({{"length", data.size()}, {"data", to_hex(data)}},
+                     "playing " + std::to_string(data.size()) +
+                         " bytes on port 0 (lines in output mode show them)\n");
     });
   }
 }

@@ -23,7 +23,7 @@ void list_command(Context &ctx) {
     message +=
         ")\nhint: --driver sim (or KMT_DRIVER=sim) uses the simulated controller; "
         "`kmtv1 doctor` checks the set-up";
-    throw Failure(message, kExitNotFound);
+    throw Failure(message, kExitNotFound, status);
   }
   json list = json::array();
   std::string text;

@@ -1,6 +1,7 @@
 #include "tools/cli/context.h"
 
 #include <atomic>
+#include <cctype>
 #include <csignal>
 #include <cstdlib>
 
@@ -25,6 +26,29 @@ const char *const kExitCodesHelp =
 
 void refuse_if(const std::optional<std::string> &problem) {
   if (problem) throw Failure(*problem, kExitUsage);
+}
+
+std::string driver_form_problem(const std::string &driver) {
+  auto starts_with = [&driver](const char *prefix) { return driver.rfind(prefix, 0) == 0; };
+  const bool drive_letter_path = driver.size() > 2 &&
+                                 std::isalpha(static_cast<unsigned char>(driver[0])) != 0 &&
+                                 driver[1] == ':' && (driver[2] == '\\' || driver[2] == '/');
+  if (driver.empty() || driver == "d2xx" || driver == "tty" || driver == "sim" ||
+      starts_with("tty:") || starts_with("sim:") || starts_with("/") || drive_letter_path) {
+    return "";
+  }
+  if (starts_with("replay:") && driver.size() > 7) return "";
+  if (starts_with("trace:")) {
+    // trace:FILE:INNER, FILE possibly a Windows path with its drive letter's colon.
+    const std::string rest = driver.substr(6);
+    const bool drive = rest.size() > 2 && rest[1] == ':' && (rest[2] == '\\' || rest[2] == '/');
+    const auto colon = rest.find(':', drive ? 2 : 0);
+    if (colon == 0 || rest.empty()) return "trace: needs a file name (trace:FILE:INNER)";
+    return colon == std::string::npos ? "" : driver_form_problem(rest.substr(colon + 1));
+  }
+  return "unknown driver \"" + driver +
+         "\": expected d2xx, tty, tty:PATH=SERIAL, sim, sim:OPTIONS, trace:FILE:INNER, "
+         "replay:FILE or an absolute path";
 }
 
 std::string Context::driver_from_environment() const {
@@ -147,13 +171,14 @@ std::vector<ListedController> Context::list_controllers(int32_t *status) {
   return found;
 }
 
-void Context::fail_not_found(const std::string &what, uint32_t driver_status) const {
+void Context::fail_not_found(const std::string &what, uint32_t driver_status,
+                             int32_t status) const {
   std::string message = what + " (driver: " + driver_description();
   if (driver_status != 0) message += "; " + driver_status_words(driver_status);
   message +=
       ")\nhint: --driver sim (or KMT_DRIVER=sim) uses the simulated controller; "
       "`kmtv1 doctor` checks the set-up";
-  throw Failure(message, kExitNotFound);
+  throw Failure(message, kExitNotFound, status);
 }
 
 uint32_t *Context::handle() {
@@ -162,7 +187,7 @@ uint32_t *Context::handle() {
   auto found = list_controllers(&status);
   std::string wanted = options.serial;
   if (wanted.empty()) {
-    if (found.empty()) fail_not_found("no controller found", static_cast<uint32_t>(status));
+    if (found.empty()) fail_not_found("no controller found", static_cast<uint32_t>(status), status);
     wanted = found.front().full();
   } else {
     // The full string as listed, or the serial part alone when only one has it; a
@@ -189,7 +214,7 @@ uint32_t *Context::handle() {
     fail_not_found("cannot open controller " + wanted +
                        (found.empty() ? std::string(" (none listed)") : std::string()) +
                        ": not connected, or in use by another program",
-                   0);
+                   0, status);
   }
   open_ = true;
   open_serial_ = wanted;

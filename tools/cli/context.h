@@ -45,6 +45,9 @@ void refuse_if(const std::optional<std::string> &problem);
 
 using tools::driver_status_words;
 using tools::status_words;
+// Why a --driver value cannot name a driver ("" when its form is one the library
+// knows); the library itself checks what follows the form (sim options, paths).
+std::string driver_form_problem(const std::string &driver);
 
 struct GlobalOptions {
   std::string driver;  // --driver: the value KMT_DRIVER takes for this run
@@ -88,7 +91,10 @@ class Context {
   bool interrupted() const;
 
  private:
-  [[noreturn]] void fail_not_found(const std::string &what, uint32_t driver_status) const;
+  // status: what the failing call stored (the discovery's driver status, or the
+  // open's status), carried into the JSON error object.
+  [[noreturn]] void fail_not_found(const std::string &what, uint32_t driver_status,
+                                   int32_t status) const;
   bool library_used_ = false;
   GlobalOptions used_with_;
   uint32_t handle_ = 0;

@@ -26,7 +26,8 @@ std::string version_text() {
 const char *const kFooter =
     "Global options may stand anywhere on the line, before or after the command.\n"
     "Every command takes --json: one JSON document on standard output (live commands:\n"
-    "one object per line); on failure {\"error\": {\"message\", \"exit_code\", \"status\"}}.\n"
+    "one object per line); on failure {\"error\": {\"message\", \"exit_code\", \"status\"}},\n"
+    "status being what the failing library call stored, null when none was made.\n"
     "\n"
     "Drivers (--driver or the environment variable KMT_DRIVER):\n"
     "  (unset)           the FTDI D2XX driver; without it, on Linux, tty\n"
@@ -51,7 +52,9 @@ void build_app(CLI::App &app, Context &ctx) {
   app.set_version_flag("--version", version_text, "Print the tool's and the library's version");
   app.add_option("--driver", ctx.options.driver,
                  "Driver to use (the meaning of KMT_DRIVER), e.g. sim")
-      ->type_name("DRIVER");
+      ->type_name("DRIVER")
+      ->check(CLI::Validator([](std::string &driver) { return driver_form_problem(driver); }, "",
+                             "driver form"));
   app.add_option("-s,--serial", ctx.options.serial,
                  "Controller: the full string `list` prints, or its serial part when unique "
                  "(default: the first listed)")
@@ -100,7 +103,9 @@ int run_command_line(Context &ctx, const std::vector<std::string> &args) {
   } catch (const CLI::CallForVersion &e) {
     code = app.exit(e);
   } catch (const CLI::ParseError &e) {
-    ctx.out.set_json(ctx.options.json);
+    // A refused option may stop the parse before --json further along is read.
+    ctx.out.set_json(ctx.options.json ||
+                     std::find(args.begin(), args.end(), "--json") != args.end());
     code = kExitUsage;
     // CLI11 reports a misspelt command as a missing one: name the word it did not know,
     // or the commands that could follow.

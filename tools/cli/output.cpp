@@ -58,8 +58,10 @@ void Output::failure(const std::string &message, int exit_code, int status) {
   own_output_ = false;
   document_ = nullptr;
   if (json_) {
-    json error = {{"message", message}, {"exit_code", exit_code}};
-    if (status >= 0) error["status"] = status;
+    // status is always there: null says no library call failed (a usage error).
+    json error = {{"message", message},
+                  {"exit_code", exit_code},
+                  {"status", status >= 0 ? json(status) : json(nullptr)}};
     std::cout << json{{"error", error}}.dump(2) << '\n';
     std::cout.flush();
   }
