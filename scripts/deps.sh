@@ -14,7 +14,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-dev clang-format libgtest-dev 
           python3-numpy python3-serial pkg-config
           mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
           libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
-          mono-mcs mono-runtime libnunit-cil-dev nunit-console)
+          mono-mcs mono-runtime libnunit-cil-dev nunit-console
+          dpkg-dev file lintian help2man llvm lld
+          mosquitto mosquitto-clients libmosquitto-dev)
 mode=${1:-}
 if [ "$mode" = --demo ]; then
   packages=("${demo_packages[@]}")
