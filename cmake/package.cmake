@@ -176,7 +176,8 @@ if(WIN32)
   file(WRITE ${PROJECT_BINARY_DIR}/README-Windows.txt
        "kmtv1 ${PROJECT_VERSION} for Windows: x86\\ for 32-bit hosts, x64\\ for 64-bit hosts.\r\n"
        "From docs/windows.md of the sources.\r\n\r\n${kmt_notes}")
-  install(FILES include/kmtv1.h library/kmtv1.def ${PROJECT_BINARY_DIR}/README-Windows.txt
+  install(FILES include/kmtv1.h ${PROJECT_BINARY_DIR}/include/kmtv1_version.h library/kmtv1.def
+                ${PROJECT_BINARY_DIR}/README-Windows.txt
           DESTINATION . COMPONENT windows_common EXCLUDE_FROM_ALL)
   # The .NET assembly (AnyCPU: one for both bitnesses) and its documentation; its
   # target is built on request (cmake --build BUILD --target kmtv1-dotnet).

@@ -76,7 +76,7 @@ rm -rf build-win64/packages
 zip=$(echo build-win64/packages/kmtv1-*-windows.zip)
 top=$(basename "$zip" .zip)
 expected=""
-for file in kmtv1.h kmtv1.def README-Windows.txt Kmtv1.dll Kmtv1.xml; do expected+="$top/$file"$'\n'; done
+for file in kmtv1.h kmtv1_version.h kmtv1.def README-Windows.txt Kmtv1.dll Kmtv1.xml; do expected+="$top/$file"$'\n'; done
 # TEMPORARY until the licence file lands in the sources.
 [ -f LICENSE ] && expected+="$top/LICENSE.txt"$'\n'
 

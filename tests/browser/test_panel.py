@@ -304,7 +304,7 @@ class SilentController(unittest.TestCase):
         driver = browser()
         try:
             driver.get(url)
-            wait_for(driver, lambda d: "did not answer" in text(d, "connection"),
+            wait_for(driver, lambda d: "no response from the controller" in text(d, "connection"),
                      "the failure in words")
             self.assertEqual(text(driver, "ai1"), "—")
             wait_for(driver, lambda d: "firmware query failed" in text(d, "firmware"),
