@@ -39,6 +39,15 @@ configure build-win64 x86_64 ON "$wine64"
 cmake --build build-win64 -j "$jobs"
 static_checks build-win64 x86_64
 ctest --test-dir build-win64 --output-on-failure -j "$jobs"
+# One session through the network provider: ser2net on loopback in front of the
+# simulator behind a pseudo-terminal (the GCC stage's Linux tool).
+if [ -x build-gcc/kmtv1 ] && [ -x /usr/sbin/ser2net ]; then
+  echo "== 64-bit: one session through rfc2217 (ser2net on loopback)"
+  scripts/with-ser2net.sh build-gcc/kmtv1 -- \
+    "$wine64" build-win64/bin/kmtv1_exports_test.exe --gtest_filter=OverNetwork*
+else
+  echo "== 64-bit: the session through rfc2217 NOT RUN: needs build-gcc/kmtv1 (stage 20-gcc) and ser2net"
+fi
 
 # 32-bit.
 if ! scripts/can-run-32bit.sh; then
