@@ -98,6 +98,13 @@ long socket_send(Socket socket, const void *bytes, std::size_t n) {
 long socket_receive(Socket socket, void *bytes, std::size_t n) {
   while (true) {
     ssize_t r = ::recv(static_cast<int>(socket), bytes, n, 0);
+#if defined(__linux__)
+    // Acknowledge at once, not after the delayed-acknowledgement timer (40 ms): a server
+    // that holds small packets until the last one is acknowledged (Nagle; ser2net does)
+    // would otherwise hold the rest of a response that long. Linux falls back to delayed
+    // acknowledgements by itself, so this is renewed on every receive.
+    if (r > 0) set_option(static_cast<int>(socket), IPPROTO_TCP, TCP_QUICKACK, 1);
+#endif
     if (r > 0) return static_cast<long>(r);
     if (r == 0) return -1;
     if (errno == EINTR) continue;

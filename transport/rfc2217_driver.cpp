@@ -228,6 +228,7 @@ class Link {
       }
       got += take(bytes + got, n - got);
     }
+    if (got < n) receive_clean_ = false;  // the rest may still be on its way
     *read = got;
     return FT_OK;
   }
@@ -236,11 +237,18 @@ class Link {
     if (failed_) return FT_IO_ERROR;
     if (which & kPurgeReceive) {
       if (!receive_available()) return fail();
+      if (rx_head_ != rx_.size()) receive_clean_ = false;  // bytes nobody read
       rx_.clear();
       rx_head_ = 0;
+      // The server's receive queue is purged only when stale bytes may be in it: after
+      // the open, a short read or bytes left unread. Its answer would otherwise travel
+      // just ahead of the next response, and a server that delays small packets (Nagle)
+      // holds that response back until this side acknowledges the answer: up to 40 ms.
+      if (receive_clean_) which &= ~kPurgeReceive;
+      receive_clean_ = true;
     }
     // Queued, not sent: it reaches the server ahead of the next request, in one packet.
-    telnet_.queue_command(telnet::kPurgeData, &which, 1);
+    if (which != 0) telnet_.queue_command(telnet::kPurgeData, &which, 1);
     return FT_OK;
   }
 
@@ -372,6 +380,7 @@ class Link {
   std::size_t rx_head_ = 0;
   std::uint64_t sent_ = 0;  // bytes sent since the connection began
   bool failed_ = false;
+  bool receive_clean_ = false;  // nothing stale can be in the server's receive queue
 };
 
 class Rfc2217Driver final : public Driver {
