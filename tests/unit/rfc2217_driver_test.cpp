@@ -3,6 +3,7 @@
 // the data, refused settings, servers that send garbage, stall or vanish.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -176,7 +177,7 @@ void send_all(platform::Socket s, const Bytes &bytes) {
 // command with its own value (a rate query with rate), passes serial data to on_data
 // until it returns false or the client leaves.
 void serve(platform::Socket s, const std::function<bool(const Bytes &)> &on_data,
-           const Bytes &rate = "\x00\x03\xd0\x90"s) {
+           const Bytes &rate = "\x00\x03\xd0\x90"s, std::atomic<int> *receive_purges = nullptr) {
   send_all(s, "\xff\xfb\x00\xff\xfd\x00\xff\xfd\x2c"s);
   Bytes pending;
   char chunk[4096];
@@ -202,6 +203,7 @@ void serve(platform::Socket s, const std::function<bool(const Bytes &)> &on_data
         auto code = static_cast<std::uint8_t>(pending[i + 3]);
         Bytes value = pending.substr(i + 4, end - i - 4);
         if (code == 1) value = rate;
+        if (code == 12 && receive_purges != nullptr && (value[0] & 1) != 0) ++*receive_purges;
         send_all(s, sb(static_cast<std::uint8_t>(code + 100), value));
         i = end + 2;
       } else {
@@ -262,6 +264,40 @@ TEST(Rfc2217Driver, ReadsAcrossSplitCommandsAndNeverEndsEarly) {
   EXPECT_EQ(n, 0u);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
   EXPECT_EQ(driver->Close(h), FT_OK);
+}
+
+// The server's receive queue is purged after the open and after a short read, not before
+// every exchange: its answer would delay the response that follows.
+TEST(Rfc2217Driver, AsksTheServerToPurgeOnlyWhenStaleBytesMayBeThere) {
+  std::atomic<int> purges{0};
+  ScriptedServer server([&](platform::Socket s) {
+    serve(
+        s,
+        [&](const Bytes &) {
+          send_all(s, "y");
+          return true;
+        },
+        "\x00\x03\xd0\x90"s, &purges);
+  });
+  auto driver = driver_for(server);
+  FT_HANDLE h = open_and_set(*driver);
+  char byte[2] = {'x', 0};
+  DWORD n = 0;
+  // Purges, then one exchange: one byte out, one back; the read asks for how many.
+  auto exchange = [&](DWORD asked) {
+    EXPECT_EQ(driver->Purge(h, FT_PURGE_RX), FT_OK);
+    EXPECT_EQ(driver->Write(h, byte, 1, &n), FT_OK);
+    EXPECT_EQ(driver->Read(h, byte, asked, &n), FT_OK);
+    EXPECT_EQ(n, 1u);
+  };
+  exchange(1);
+  EXPECT_EQ(purges, 1) << "the first after the open";
+  exchange(1);
+  exchange(2);  // comes short: the rest may still be on its way
+  EXPECT_EQ(purges, 1) << "clean exchanges";
+  exchange(1);
+  EXPECT_EQ(purges, 2) << "after a short read";
+  driver->Close(h);
 }
 
 struct FailureCase {
