@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -368,8 +369,10 @@ TEST(Rfc2217Driver, ServersThatMisbehaveFailCleanlyAndInBoundedTime) {
 // write that carried the request doubled its IAC bytes.
 TEST(Rfc2217Driver, AnExchangeAnsweredWithGarbageFailsWithStatus2) {
   Bytes seen;
+  std::mutex seen_lock;  // the server's thread writes it, this one reads it
   ScriptedServer server([&](platform::Socket s) {
     serve(s, [&](const Bytes &data) {
+      std::lock_guard<std::mutex> hold(seen_lock);
       seen += data;
       send_all(s, "\x05\x07garbage\xff\xff");
       return true;
@@ -386,6 +389,7 @@ TEST(Rfc2217Driver, AnExchangeAnsweredWithGarbageFailsWithStatus2) {
   lib.session.send_comm(&handle, Session::kFramePrefix, 16, 2, 0, lib.payload(), &length, &status);
   EXPECT_EQ(status, 2);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  std::lock_guard<std::mutex> hold(seen_lock);
   EXPECT_EQ(seen.substr(0, 7), "\x10\x00\x10\x02\x01\x00\xff"s) << "the payload's 255 arrives once";
 }
 
