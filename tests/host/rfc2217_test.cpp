@@ -170,9 +170,9 @@ Acquired acquire_in_process() {
   return a;
 }
 
-// Runs the tool with KMT_DRIVER as set here; returns its standard error.
-std::string tool_stderr(const std::string &tool, const std::string &arguments) {
-  std::string command = tool + " " + arguments + " 2>&1 >/dev/null";
+// Runs the tool with KMT_DRIVER as set here; returns its standard output or error.
+std::string tool_output(const std::string &tool, const std::string &arguments, bool errors) {
+  std::string command = tool + " " + arguments + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null");
   std::string text;
   if (FILE *p = ::popen(command.c_str(), "r")) {
     char chunk[512];
@@ -182,7 +182,7 @@ std::string tool_stderr(const std::string &tool, const std::string &arguments) {
   return text;
 }
 
-TEST(Rfc2217Ser2net, DiscoverOpenEveryFamilyBlocksSecondClientServerLostAndBack) {
+TEST(Rfc2217Ser2net, DiscoverDoctorOpenEveryFamilyBlocksSecondClientServerLostAndBack) {
   const char *tool = std::getenv("KMT_TEST_KMTV1");
   if (tool == nullptr) GTEST_SKIP() << "needs KMT_TEST_KMTV1 (the kmtv1 tool)";
   if (::access(kSer2net, X_OK) != 0) {
@@ -212,6 +212,15 @@ TEST(Rfc2217Ser2net, DiscoverOpenEveryFamilyBlocksSecondClientServerLostAndBack)
   KMT_GetTypeAndSNbyIndex(0, type, serial, &status);
   std::string full = std::string(type) + serial;
   EXPECT_EQ(full, kSerial);
+  // doctor's view of the server, before this process holds the port.
+  std::string report = tool_output(tool, "doctor", false);
+  for (const char *line :
+       {"reachable; telnet binary both ways and the COM-port option negotiated",
+        "signature: \"KMTC0002SIM00001\"", "250000 baud 8N1 without flow control: accepted",
+        "a controller can be opened"}) {
+    EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
+  }
+
   uint32_t handle = 0;
   KMT_InitBySN(&handle, full.c_str(), &status);
   ASSERT_EQ(status, 0);
@@ -224,7 +233,7 @@ TEST(Rfc2217Ser2net, DiscoverOpenEveryFamilyBlocksSecondClientServerLostAndBack)
   EXPECT_EQ(got.scan, expected.scan) << "4001-sample scan";
 
   // A second client (another program) is refused, and says why; the first goes on.
-  EXPECT_NE(tool_stderr(tool, "list").find("Port already in use"), std::string::npos);
+  EXPECT_NE(tool_output(tool, "list", true).find("Port already in use"), std::string::npos);
   uint8_t port0 = 0;
   DIO_ReadPort(&handle, 0, &port0, &status);
   EXPECT_EQ(status, 0);
