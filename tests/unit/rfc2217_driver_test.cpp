@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/library.h"
+#include "library/instance.h"
 #include "platform/socket.h"
 #include "transport/rfc2217_driver.h"
 #include "transport/telnet_client.h"
