@@ -12,6 +12,7 @@ cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREF
       -DKMT_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
       -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
 cmake --build build-deb -j "$jobs" --target kmtv1 kmtv1-cli kmtv1-demo kmtv1-man kmtv1-simulate \
+      kmtv1-mqtt \
       kmtv1-doctor
 rm -rf build-deb/packages
 (cd build-deb && cpack -G DEB >/dev/null)
