@@ -4,7 +4,9 @@
 // pseudo-terminal simulator, beside the same exchanges done by a plain pyserial script.
 //
 // Usage: kmtv1_serial_bench [SMALL_EXCHANGES [SCANS]]  (defaults 2000 and 10)
-// Prints "small_per_s VALUE" and "scan_ms MEDIAN" (and the exchange status on failure).
+// Prints "small_per_s VALUE" and "scan_ms MEDIAN", then "small_median_us", "small_p99_us"
+// (one exchange's round trip) and "block_ms MEDIAN" (a 4 x 2001 block acquisition,
+// repeated SCANS times), or the exchange status on failure.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,8 +37,13 @@ int main(int argc, char **argv) {
   }
 
   uint8_t value = 0;
+  std::vector<double> round_trips;
   const auto start = Clock::now();
-  for (int i = 0; i < small && status == 0; ++i) DIO_ReadPort(&handle, 0, &value, &status);
+  for (int i = 0; i < small && status == 0; ++i) {
+    const auto t = Clock::now();
+    DIO_ReadPort(&handle, 0, &value, &status);
+    round_trips.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t).count());
+  }
   const std::chrono::duration<double> took = Clock::now() - start;
   if (status != 0) {
     std::fprintf(stderr, "DIO_ReadPort failed (status %d)\n", status);
@@ -59,6 +66,29 @@ int main(int argc, char **argv) {
   }
   std::sort(times.begin(), times.end());
   std::printf("scan_ms %.2f\n", times[times.size() / 2]);
+  std::sort(round_trips.begin(), round_trips.end());
+  std::printf("small_median_us %.1f\n", round_trips[round_trips.size() / 2]);
+  std::printf("small_p99_us %.1f\n", round_trips[round_trips.size() * 99 / 100]);
+
+  std::vector<uint16_t> block(4 * 2001);
+  std::vector<double> block_times;
+  for (int i = 0; i < scans; ++i) {
+    uint8_t trailer = 0;
+    uint32_t trailer_value = 0;
+    int32_t channels = 0;
+    double duration = 0;
+    uint16_t *b = block.data();
+    const auto t = Clock::now();
+    AI_Read(&handle, 1, 1, 1, 1, 0, 0, 100, 10, 0, 2000, 2.5, &trailer, &trailer_value, b, b + 2001,
+            b + 4002, b + 6003, &channels, &duration, &status);
+    block_times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
+    if (status != 0) {
+      std::fprintf(stderr, "AI_Read failed (status %d)\n", status);
+      return 1;
+    }
+  }
+  std::sort(block_times.begin(), block_times.end());
+  std::printf("block_ms %.2f\n", block_times[block_times.size() / 2]);
   KMT_Close(&handle, 0);
   return 0;
 }

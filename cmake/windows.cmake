@@ -4,9 +4,10 @@
 # files), so the DLL needs only system DLLs.
 target_sources(kmtv1 PRIVATE library/kmtv1.def)
 set_target_properties(kmtv1 PROPERTIES OUTPUT_NAME KMTv1dll PREFIX "" IMPORT_PREFIX "")
-# VARIANT and BSTR handling (oleaut32), the error box (user32). Hosts make and read
-# the discovery functions' VARIANTs with oleaut32 as well.
-target_link_libraries(kmtv1_core PUBLIC oleaut32 user32)
+# VARIANT and BSTR handling (oleaut32), the error box (user32), the rfc2217 provider's
+# sockets (ws2_32). Hosts make and read the discovery functions' VARIANTs with oleaut32
+# as well.
+target_link_libraries(kmtv1_core PUBLIC oleaut32 user32 ws2_32)
 target_link_libraries(kmtv1 INTERFACE oleaut32)
 # The import library for MSVC's link.exe (KMTv1dll.lib), in the format lib.exe writes,
 # made by llvm-dlltool from the .def (the zip ships it beside the MinGW one).

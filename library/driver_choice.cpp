@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "sim/sim.h"
+#include "transport/rfc2217_driver.h"
 #include "transport/trace.h"
 #include "transport/tty_driver.h"
 
@@ -35,6 +36,8 @@ DriverChoice choose_driver(const std::string &name, const DriverSearch &search) 
     }
   } else if (name == "tty" || name.rfind("tty:", 0) == 0) {
     attempt("tty", make_tty_driver(name.size() > 4 ? name.substr(4) : std::string(), &reason, tty));
+  } else if (name.rfind("rfc2217:", 0) == 0) {
+    attempt("rfc2217", make_rfc2217_driver(name.substr(8), &reason));
   } else if (name.empty() || name == "d2xx") {
     std::string vendor =
         search.vendor_library.empty() ? platform::vendor_driver_name() : search.vendor_library;
@@ -61,7 +64,8 @@ DriverChoice choose_driver(const std::string &name, const DriverSearch &search) 
     attempt(name, load_driver_library(name, &reason));
   } else {
     reason = "unknown driver \"" + name +
-             "\" (expected sim, tty, d2xx, trace:FILE:INNER, replay:FILE or an absolute path)";
+             "\" (expected sim, tty, rfc2217:HOST:PORT, d2xx, trace:FILE:INNER, replay:FILE or an "
+             "absolute path)";
     choice.tried.push_back(name + ": " + reason);
   }
   if (!choice.driver) {

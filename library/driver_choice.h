@@ -14,6 +14,8 @@ namespace kmt {
 // Chooses a provider by name:
 //   "sim" or "sim:OPTIONS"  the built-in simulated controller (options: sim/README.md);
 //   "tty" or "tty:TERMINALS"  the kernel's serial driver (Linux; transport/tty_driver.h);
+//   "rfc2217:TARGETS"       controllers behind network servers (ser2net;
+//                           transport/rfc2217_driver.h);
 //   "d2xx"                  the vendor's driver library, loaded at run time;
 //   ""                      the vendor's driver library, and where it cannot be loaded,
 //                           on Linux, the kernel's serial driver;

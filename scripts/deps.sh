@@ -11,7 +11,7 @@ demo_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev
 # Python, the mingw-w64 cross compilers and Wine, the browser, Mono and NUnit.
 packages=(cmake ninja-build g++ clang libclang-rt-dev clang-format libgtest-dev libgmock-dev
           libcli11-dev libbenchmark-dev python3 python3-setuptools python3-venv python3-pip
-          python3-numpy python3-serial pkg-config
+          python3-numpy python3-serial pkg-config ser2net
           mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
           libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
           doxygen man-db

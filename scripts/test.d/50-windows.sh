@@ -51,6 +51,15 @@ cmake -S tests/consumer -B "$check/consumer" -G Ninja \
 cmake --build "$check/consumer"
 cp "$check/prefix/bin/KMTv1dll.dll" "$check/consumer/"
 "$wine64" "$check/consumer/consumer.exe"
+# One session through the network provider: ser2net on loopback in front of the
+# simulator behind a pseudo-terminal (the GCC stage's Linux tool).
+if [ -x build-gcc/kmtv1 ] && [ -x /usr/sbin/ser2net ]; then
+  echo "== 64-bit: one session through rfc2217 (ser2net on loopback)"
+  scripts/with-ser2net.sh build-gcc/kmtv1 -- \
+    "$wine64" build-win64/bin/kmtv1_exports_test.exe --gtest_filter=OverNetwork*
+else
+  echo "== 64-bit: the session through rfc2217 NOT RUN: needs build-gcc/kmtv1 (stage 20-gcc) and ser2net"
+fi
 
 # 32-bit.
 if ! scripts/can-run-32bit.sh; then

@@ -47,7 +47,7 @@ ARGUMENTS = {
 }
 SLOT_BYTES = {"p": 4, "l": 4, "w": 4, "b": 4, "d": 8}
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "oleaut32.dll", "ole32.dll", "advapi32.dll",
-               "msvcrt.dll", "ntdll.dll"}
+               "msvcrt.dll", "ntdll.dll", "ws2_32.dll"}
 
 
 def run(*command):

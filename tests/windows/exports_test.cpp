@@ -3,7 +3,8 @@
 // (8- and 16-bit by-value arguments, doubles, 32-bit handles and statuses), not from
 // the library's header. Two sessions: against the drop-in ftd2xx.dll beside the
 // program (WithSimulatedDriver), and in a directory without any ftd2xx.dll
-// (WithoutDriver); ctest runs each where it belongs.
+// (WithoutDriver); ctest runs each where it belongs. A third, through the network
+// provider (OverNetwork), runs where a script has started ser2net.
 #include <windows.h>
 // windows.h first: the OLE headers rely on its definitions.
 #include <gtest/gtest.h>
@@ -11,9 +12,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 // The version macros alone (no declarations): what the DLL must report.
 #include "kmtv1_version.h"
@@ -392,3 +395,49 @@ TEST(WithoutDriver, LoadsAnswersTheVersionAndFindsNothing) {
 }
 
 }  // namespace
+
+// One session through the network provider: tests/windows/rfc2217_session.sh runs this
+// under Wine with KMT_DRIVER naming ser2net on loopback, in front of the simulated
+// controller behind a pseudo-terminal (Wine maps Winsock onto the host's sockets).
+TEST(OverNetwork, DiscoveryOpenExchangesAndCloseThroughRfc2217) {
+  const char *driver = std::getenv("KMT_DRIVER");
+  if (driver == nullptr || std::strncmp(driver, "rfc2217:", 8) != 0) {
+    GTEST_SKIP() << "needs KMT_DRIVER=rfc2217:HOST:PORT";
+  }
+  ASSERT_NE(library(), nullptr);
+  std::int32_t count = -1;
+  Status status = -1;
+  entry<ListFn>("KMT_CreateListDevs")(Variant::text(L"KMTCV1").get(), &count, &status);
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(count, 1) << "the server's signature names the controller";
+  Variant type, serial;
+  entry<ByIndexFn>("KMT_GetTypeAndSNbyIndex")(0, &type.v, &serial.v, &status);
+  EXPECT_EQ(type.str(), L"KMTC0002");
+  Handle handle = 0;
+  entry<OpenFn>("KMT_InitBySN")(&handle, Variant::text((type.str() + serial.str()).c_str()).get(),
+                                &status);
+  ASSERT_EQ(status, 0);
+
+  std::uint16_t words[4] = {};
+  entry<FourWordsFn>("SYS_GetFirmWare")(&handle, &words[0], &words[1], &words[2], &words[3],
+                                        &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(words[2], 43);
+  // A 4 x 2001 block: 16 KB through the telnet layer.
+  std::vector<std::uint16_t> samples(4 * 2001);
+  std::uint8_t trailer = 0;
+  std::uint32_t trailer_value = 0;
+  std::int32_t channels = 0;
+  double duration = -1;
+  std::uint16_t *s = samples.data();
+  entry<BlockFn>("AI_Read")(&handle, 1, 1, 1, 1, 0, 0, 100, 10, 0, 2000, 2.5, &trailer,
+                            &trailer_value, s, s + 2001, s + 4002, s + 6003, &channels, &duration,
+                            &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(channels, 4);
+
+  entry<CloseFn>("KMT_Close")(&handle, 0);
+  entry<FourWordsFn>("SYS_GetFirmWare")(&handle, &words[0], &words[1], &words[2], &words[3],
+                                        &status);
+  EXPECT_EQ(status, 1) << "closed";
+}

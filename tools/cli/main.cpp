@@ -35,6 +35,8 @@ const char *const kFooter =
     "  tty               the kernel's FTDI serial driver (/dev/ttyUSBn, Linux)\n"
     "  tty:PATH=SERIAL   exactly these terminals (+ joins several), e.g. from simulate\n"
     "  sim[:OPTIONS]     the simulated controller, e.g. sim:clock=virtual\n"
+    "  rfc2217:HOST:PORT[=SERIAL]  a controller behind ser2net on another machine (+ joins\n"
+    "                    several; docs/remote.md)\n"
     "  /path/to/lib.so   a library exporting the D2XX functions\n"
     "  trace:FILE:INNER  driver INNER, recording every frame into FILE\n"
     "  replay:FILE       serves a recorded trace back (see `kmtv1 replay`)\n"

@@ -11,6 +11,7 @@
 #include "library/driver_choice.h"
 #include "platform/platform.h"
 #include "transport/driver.h"
+#include "transport/rfc2217_driver.h"
 #include "transport/tty_sysfs.h"
 
 namespace kmt::tools {
@@ -88,6 +89,19 @@ int run_doctor(std::ostream &out, const DoctorOptions &options, DoctorFindings *
   if (!choice.error.empty()) {
     fix(out,
         "unset KMT_DRIVER to let the library choose, or name sim, tty, d2xx or a library path");
+  }
+
+  // Controllers on other machines: each server, its options, signature and settings.
+  if (name.rfind("rfc2217:", 0) == 0) {
+    bool all_ok = false;
+    out << "network targets:\n";
+    for (const std::string &line : probe_rfc2217(name.substr(8), &all_ok)) {
+      if (line.rfind("fix: ", 0) == 0) {
+        fix(out, line.substr(5));
+      } else {
+        out << "  " << line << "\n";
+      }
+    }
   }
 
   // The vendor's library, whether or not it is the one chosen.
