@@ -54,6 +54,11 @@ class GuardedServer : public httplib::Server {
 
   const ServerLimits &limits() const { return limits_; }
 
+  // Call once bound, before listening: cpp-httplib listens with a backlog of 5
+  // connections, and a burst of clients beyond it would wait for the system's retry (a
+  // second or more) before even being admitted or refused.
+  void widen_backlog();
+
   // Called from a handler: the connection closes after this response, e.g. because the
   // handler left a refused body unread.
   static void close_after_response();

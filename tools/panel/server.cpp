@@ -394,6 +394,7 @@ void serve(const PanelOptions &options) {
   if (port <= 0) {
     throw PanelError("cannot listen on " + options.bind + " port " + std::to_string(options.port));
   }
+  server.widen_backlog();
   std::string token = options.token.empty() ? random_token() : options.token;
   Routes routes(controller, token, options.bind, port);
   routes.install(server);
