@@ -53,46 +53,46 @@ std::uint16_t VoltsToCode(double volts, double codes_per_5v) {
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(rounded));
 }
 
-void AI_SimpleRead(Library &lib, uint32_t *handle, double *volts1, double *volts2, double *volts3,
+void AI_SimpleRead(Exchange &ex, uint32_t *handle, double *volts1, double *volts2, double *volts3,
                    double *volts4, int32_t *status) {
-  lib.payload_length = 0;
-  lib.exchange(handle, kGroupAnalog, 3, 1, status);
+  ex.payload_length = 0;
+  ex.exchange(handle, kGroupAnalog, 3, 1, status);
   if (*status != kStatusOk) return;
-  decode_four_inputs(lib.response(), volts1, volts2, volts3, volts4);
+  decode_four_inputs(ex.response(), volts1, volts2, volts3, volts4);
 }
 
-void AI_SimpleReadTimer(Library &lib, uint32_t *handle, double *volts1, double *volts2,
+void AI_SimpleReadTimer(Exchange &ex, uint32_t *handle, double *volts1, double *volts2,
                         double *volts3, double *volts4, uint32_t *timer, int32_t *status) {
-  lib.payload_length = 0;
-  lib.exchange(handle, kGroupAnalog, 19, 1, status);
+  ex.payload_length = 0;
+  ex.exchange(handle, kGroupAnalog, 19, 1, status);
   if (*status != kStatusOk) return;
-  decode_four_inputs(lib.response(), volts1, volts2, volts3, volts4);
-  *timer = long_at(lib.response() + 8);
+  decode_four_inputs(ex.response(), volts1, volts2, volts3, volts4);
+  *timer = long_at(ex.response() + 8);
 }
 
-void AI_ReadCh4(Library &lib, uint32_t *handle, uint8_t channel, double *volts, int32_t *status) {
-  std::uint8_t *p = lib.payload();
+void AI_ReadCh4(Exchange &ex, uint32_t *handle, uint8_t channel, double *volts, int32_t *status) {
+  std::uint8_t *p = ex.payload();
   p[0] = channel;
-  lib.payload_length = 1;
-  lib.exchange(handle, kGroupSingleChannel, 6, 1, status);
+  ex.payload_length = 1;
+  ex.exchange(handle, kGroupSingleChannel, 6, 1, status);
   if (*status != kStatusOk) return;
-  const std::uint8_t *r = lib.response();
+  const std::uint8_t *r = ex.response();
   *volts = CountsToVolts(MakeWord(r[0], r[1]));
 }
 
-void AI_ReadCh4Timer(Library &lib, uint32_t *handle, uint8_t channel, double *volts,
+void AI_ReadCh4Timer(Exchange &ex, uint32_t *handle, uint8_t channel, double *volts,
                      uint32_t *timer, int32_t *status) {
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   p[0] = channel;
-  lib.payload_length = 1;
-  lib.exchange(handle, kGroupSingleChannel, 7, 1, status);
+  ex.payload_length = 1;
+  ex.exchange(handle, kGroupSingleChannel, 7, 1, status);
   if (*status != kStatusOk) return;
-  const std::uint8_t *r = lib.response();
+  const std::uint8_t *r = ex.response();
   *volts = CountsToVolts(MakeWord(r[0], r[1]));
   *timer = long_at(r + 2);
 }
 
-void AO_SimpleWrite(Library &lib, uint32_t *handle, uint8_t channel, double volts,
+void AO_SimpleWrite(Exchange &ex, uint32_t *handle, uint8_t channel, double volts,
                     int32_t *status) {
   // There are two outputs; a call for any other would do nothing, so it must not read
   // as success.
@@ -102,19 +102,19 @@ void AO_SimpleWrite(Library &lib, uint32_t *handle, uint8_t channel, double volt
   }
   const std::uint8_t command = channel == 0 ? 4 : 5;
   const std::uint16_t code = VoltsToDacCode(volts);
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   p[0] = low_byte(code);
   p[1] = high_byte(code);
-  lib.payload_length = 2;
-  lib.exchange(handle, kGroupAnalog, command, 0, status);
+  ex.payload_length = 2;
+  ex.exchange(handle, kGroupAnalog, command, 0, status);
 }
 
-void AO_SetDACDivider(Library &lib, uint32_t *handle, uint16_t divider, int32_t *status) {
-  std::uint8_t *p = lib.payload();
+void AO_SetDACDivider(Exchange &ex, uint32_t *handle, uint16_t divider, int32_t *status) {
+  std::uint8_t *p = ex.payload();
   p[0] = low_byte(divider);
   p[1] = high_byte(divider);
-  lib.payload_length = 2;
-  lib.exchange(handle, kGroupAnalog, 6, 0, status);
+  ex.payload_length = 2;
+  ex.exchange(handle, kGroupAnalog, 6, 0, status);
 }
 
 }  // namespace kmt::device

@@ -53,13 +53,13 @@ void put_aux_fields(std::uint8_t *p, const Timing &timing, std::uint8_t aux_byte
 
 // The response length as far as the payload buffer reaches; the exchange never
 // announces more, this only keeps every index below inside the buffer regardless.
-std::size_t response_length(const Library &lib) {
-  return std::min<std::size_t>(lib.payload_length, Session::kPayloadSize);
+std::size_t response_length(const Exchange &ex) {
+  return std::min<std::size_t>(ex.payload_length, Exchange::kPayloadSize);
 }
 
 }  // namespace
 
-void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
+void AI_Read(Exchange &ex, uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
              uint8_t channel_enable3, uint8_t channel_enable4, uint8_t aux_byte1, uint8_t aux_byte2,
              uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2, uint16_t sample_count,
              double threshold, uint8_t *trailer_byte, uint32_t *trailer_value, uint16_t *samples1,
@@ -85,7 +85,7 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   const Timing timing = clamp_timing(sample_delay, aux_word1, aux_word2);
   const std::uint16_t delay_sent = timing.sample_delay + kTimingOffset;
 
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   p[0] = channel_enable1;
   p[1] = channel_enable2;
   p[2] = channel_enable3;
@@ -94,11 +94,11 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   put_word(p + 6, samples);
   put_word(p + 8, VoltsToCode(threshold, kThresholdCountsPer5V));
   put_aux_fields(p + 10, timing, aux_byte1, aux_byte2);
-  lib.payload_length = 16;
-  lib.exchange(handle, kGroupBlock, 0, 1, status);
+  ex.payload_length = 16;
+  ex.exchange(handle, kGroupBlock, 0, 1, status);
   if (*status != kStatusOk) return;
 
-  const std::size_t length = response_length(lib);
+  const std::size_t length = response_length(ex);
   // A response too short for its trailer is malformed: it counts as a bad response,
   // with every output that comes from the response left as it was.
   if (length < kBlockTrailer) {
@@ -110,7 +110,7 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
   // fixed 4 us, in seconds; evaluated left to right in double precision.
   *duration = ((channels * 108.7663 + 19.2327 + delay_sent) * samples + 4) / 1000000;
 
-  const std::uint8_t *response = lib.response();
+  const std::uint8_t *response = ex.response();
   const std::uint8_t *trailer = response + length - kBlockTrailer;
   *trailer_byte = trailer[0];
   *trailer_value = MakeLong(MakeWord(trailer[1], trailer[2]), MakeWord(trailer[3], trailer[4]));
@@ -121,7 +121,7 @@ void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t ch
                arrays);
 }
 
-void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
+void DIO_ScanPort(Exchange &ex, uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
                   uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2,
                   uint16_t sample_count, uint8_t *trailer_byte, uint8_t *port_samples,
                   double *sample_period, int32_t *status) {
@@ -134,26 +134,26 @@ void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux
   const double intervals = samples == 0 ? 1.0 : samples;
   *sample_period = ((timing.sample_delay + 19.996) * intervals + 7.236) / intervals * 0.000001;
 
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   put_word(p + 0, timing.sample_delay + kTimingOffset);
   put_word(p + 2, samples);
   put_aux_fields(p + 4, timing, aux_byte1, aux_byte2);
-  lib.payload_length = 10;
-  lib.exchange(handle, kGroupBlock, 1, 1, status);
+  ex.payload_length = 10;
+  ex.exchange(handle, kGroupBlock, 1, 1, status);
   if (*status != kStatusOk) return;
 
-  const std::size_t length = response_length(lib);
+  const std::size_t length = response_length(ex);
   // An empty response has no last byte: a bad response, outputs left as they were.
   if (length == 0) {
     *status = kStatusBadResponse;
     return;
   }
-  const std::uint8_t *response = lib.response();
+  const std::uint8_t *response = ex.response();
   *trailer_byte = response[length - 1];
   std::memcpy(port_samples, response, static_cast<std::size_t>(samples) + 1);
 }
 
-void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t /*wave_mode*/,
+void DO_WaveOut(Exchange &ex, uint32_t *handle, uint16_t wave_length, uint16_t /*wave_mode*/,
                 const uint8_t *wave_data, int32_t *status) {
   if (wave_length == 0) return;
   if (wave_data == nullptr) {
@@ -161,12 +161,12 @@ void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t /
     return;
   }
   // The controller knows one wave mode; whatever the caller asks for, 7 is sent.
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   put_word(p, kWaveMode);
   const std::uint16_t length = std::min(wave_length, kMaxWaveLength);
   std::memcpy(p + 2, wave_data, length);
-  lib.payload_length = length + 2;
-  lib.exchange(handle, kGroupWave, 0, 0, status);
+  ex.payload_length = length + 2;
+  ex.exchange(handle, kGroupWave, 0, 0, status);
 }
 
 }  // namespace kmt::device

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "device/library.h"
+#include "protocol/exchange.h"
 
 namespace kmt::device {
 
@@ -18,75 +18,75 @@ using std::uint8_t;
 
 // Driver type constant; needs no library instance and no device.
 void SYS_GetDriverType(uint16_t *driver_type);
-void SYS_GetFirmWare(Library &lib, uint32_t *handle, uint16_t *firmware1, uint16_t *firmware2,
+void SYS_GetFirmWare(Exchange &ex, uint32_t *handle, uint16_t *firmware1, uint16_t *firmware2,
                      uint16_t *firmware3, uint16_t *firmware4, int32_t *status);
-void SYS_WriteUserSN(Library &lib, uint32_t *handle, const uint8_t *user_sn, int32_t *status);
-void SYS_ReadUserSN(Library &lib, uint32_t *handle, uint8_t *user_sn, int32_t *status);
-void SYS_WriteUserArea(Library &lib, uint32_t *handle, const uint8_t *user_area, int32_t *status);
-void SYS_ReadUserArea(Library &lib, uint32_t *handle, uint8_t *user_area, int32_t *status);
-void WatchDog(Library &lib, uint32_t *handle, uint8_t value, int32_t *status);
-void SYS_ReadCount(Library &lib, uint32_t *handle, uint32_t *count, int32_t *status);
-void DIO_SetBitMode(Library &lib, uint32_t *handle, uint8_t bit, uint8_t mode, int32_t *status);
-void DIO_WriteBit(Library &lib, uint32_t *handle, uint8_t bit, uint8_t value, int32_t *status);
-void DIO_ReadPort(Library &lib, uint32_t *handle, uint8_t port, uint8_t *value, int32_t *status);
-void DIO_WritePort(Library &lib, uint32_t *handle, uint8_t port, uint8_t value, int32_t *status);
-void DIO_SetPortMode(Library &lib, uint32_t *handle, uint8_t port, uint8_t mode, int32_t *status);
-void DIO_WriteMask(Library &lib, uint32_t *handle, const uint8_t *line_codes,
+void SYS_WriteUserSN(Exchange &ex, uint32_t *handle, const uint8_t *user_sn, int32_t *status);
+void SYS_ReadUserSN(Exchange &ex, uint32_t *handle, uint8_t *user_sn, int32_t *status);
+void SYS_WriteUserArea(Exchange &ex, uint32_t *handle, const uint8_t *user_area, int32_t *status);
+void SYS_ReadUserArea(Exchange &ex, uint32_t *handle, uint8_t *user_area, int32_t *status);
+void WatchDog(Exchange &ex, uint32_t *handle, uint8_t value, int32_t *status);
+void SYS_ReadCount(Exchange &ex, uint32_t *handle, uint32_t *count, int32_t *status);
+void DIO_SetBitMode(Exchange &ex, uint32_t *handle, uint8_t bit, uint8_t mode, int32_t *status);
+void DIO_WriteBit(Exchange &ex, uint32_t *handle, uint8_t bit, uint8_t value, int32_t *status);
+void DIO_ReadPort(Exchange &ex, uint32_t *handle, uint8_t port, uint8_t *value, int32_t *status);
+void DIO_WritePort(Exchange &ex, uint32_t *handle, uint8_t port, uint8_t value, int32_t *status);
+void DIO_SetPortMode(Exchange &ex, uint32_t *handle, uint8_t port, uint8_t mode, int32_t *status);
+void DIO_WriteMask(Exchange &ex, uint32_t *handle, const uint8_t *line_codes,
                    const uint8_t *line_values, int32_t *status);
-void AI_SimpleRead(Library &lib, uint32_t *handle, double *volts1, double *volts2, double *volts3,
+void AI_SimpleRead(Exchange &ex, uint32_t *handle, double *volts1, double *volts2, double *volts3,
                    double *volts4, int32_t *status);
-void AI_SimpleReadTimer(Library &lib, uint32_t *handle, double *volts1, double *volts2,
+void AI_SimpleReadTimer(Exchange &ex, uint32_t *handle, double *volts1, double *volts2,
                         double *volts3, double *volts4, uint32_t *timer, int32_t *status);
-void AI_ReadCh4(Library &lib, uint32_t *handle, uint8_t channel, double *volts, int32_t *status);
-void AI_ReadCh4Timer(Library &lib, uint32_t *handle, uint8_t channel, double *volts,
+void AI_ReadCh4(Exchange &ex, uint32_t *handle, uint8_t channel, double *volts, int32_t *status);
+void AI_ReadCh4Timer(Exchange &ex, uint32_t *handle, uint8_t channel, double *volts,
                      uint32_t *timer, int32_t *status);
-void AO_SimpleWrite(Library &lib, uint32_t *handle, uint8_t channel, double volts, int32_t *status);
-void AO_SetDACDivider(Library &lib, uint32_t *handle, uint16_t divider, int32_t *status);
-void I2C_Init(Library &lib, uint32_t *handle, int32_t *status);
-void I2C_Start(Library &lib, uint32_t *handle, int32_t *status);
-void I2C_Stop(Library &lib, uint32_t *handle, int32_t *status);
-void I2C_Write(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
-void I2C_Read(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
-void I2C_SetTimeClock(Library &lib, uint32_t *handle, uint8_t clock_selector, int32_t *status);
-void SPI_Init(Library &lib, uint32_t *handle, const uint8_t *setting, int32_t *status);
-void SPI_Byte(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
-void SPI_SetTimeClock(Library &lib, uint32_t *handle, uint8_t clock_selector, int32_t *status);
-void SPI_Bit(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
-void UART_Init(Library &lib, uint32_t *handle, uint16_t config_word, uint8_t config_byte1,
+void AO_SimpleWrite(Exchange &ex, uint32_t *handle, uint8_t channel, double volts, int32_t *status);
+void AO_SetDACDivider(Exchange &ex, uint32_t *handle, uint16_t divider, int32_t *status);
+void I2C_Init(Exchange &ex, uint32_t *handle, int32_t *status);
+void I2C_Start(Exchange &ex, uint32_t *handle, int32_t *status);
+void I2C_Stop(Exchange &ex, uint32_t *handle, int32_t *status);
+void I2C_Write(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
+void I2C_Read(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
+void I2C_SetTimeClock(Exchange &ex, uint32_t *handle, uint8_t clock_selector, int32_t *status);
+void SPI_Init(Exchange &ex, uint32_t *handle, const uint8_t *setting, int32_t *status);
+void SPI_Byte(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
+void SPI_SetTimeClock(Exchange &ex, uint32_t *handle, uint8_t clock_selector, int32_t *status);
+void SPI_Bit(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status);
+void UART_Init(Exchange &ex, uint32_t *handle, uint16_t config_word, uint8_t config_byte1,
                uint8_t config_byte2, int32_t *status);
-void UART_Interrupt(Library &lib, uint32_t *handle, uint8_t interrupt_setting, int32_t *status);
-void UART_Close(Library &lib, uint32_t *handle, int32_t *status);
-void UART_SetTimeOut(Library &lib, uint32_t *handle, uint16_t time_out, int32_t *status);
-void UART_Read(Library &lib, uint32_t *handle, uint16_t *count, uint8_t *data,
+void UART_Interrupt(Exchange &ex, uint32_t *handle, uint8_t interrupt_setting, int32_t *status);
+void UART_Close(Exchange &ex, uint32_t *handle, int32_t *status);
+void UART_SetTimeOut(Exchange &ex, uint32_t *handle, uint16_t time_out, int32_t *status);
+void UART_Read(Exchange &ex, uint32_t *handle, uint16_t *count, uint8_t *data,
                uint8_t *trailer_byte1, uint8_t *trailer_byte2, int32_t *status);
-void UART_Write(Library &lib, uint32_t *handle, uint16_t count, const uint8_t *data,
+void UART_Write(Exchange &ex, uint32_t *handle, uint16_t count, const uint8_t *data,
                 int32_t *status);
-void WR1_Init(Library &lib, uint32_t *handle, uint8_t *reply, int32_t *status);
-void WR1_Read(Library &lib, uint32_t *handle, uint8_t *value, int32_t *status);
-void WR1_Write(Library &lib, uint32_t *handle, uint8_t value, uint8_t *reply, int32_t *status);
-void WR1_WriteSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status);
-void WR1_SearchRom(Library &lib, uint32_t *handle, uint8_t *search_result, uint8_t *rom,
+void WR1_Init(Exchange &ex, uint32_t *handle, uint8_t *reply, int32_t *status);
+void WR1_Read(Exchange &ex, uint32_t *handle, uint8_t *value, int32_t *status);
+void WR1_Write(Exchange &ex, uint32_t *handle, uint8_t value, uint8_t *reply, int32_t *status);
+void WR1_WriteSome(Exchange &ex, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status);
+void WR1_SearchRom(Exchange &ex, uint32_t *handle, uint8_t *search_result, uint8_t *rom,
                    int32_t *status);
-void WR1_ReadSome(Library &lib, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status);
-void Gen_Generate(Library &lib, uint32_t *handle, uint16_t value1, uint16_t value2, uint16_t value3,
+void WR1_ReadSome(Exchange &ex, uint32_t *handle, uint16_t count, uint8_t *data, int32_t *status);
+void Gen_Generate(Exchange &ex, uint32_t *handle, uint16_t value1, uint16_t value2, uint16_t value3,
                   int32_t *status);
-void exp1_Init(Library &lib, uint32_t *handle, int32_t *status);
-void hc595_Write(Library &lib, uint32_t *handle, uint8_t count, const uint8_t *data,
+void exp1_Init(Exchange &ex, uint32_t *handle, int32_t *status);
+void hc595_Write(Exchange &ex, uint32_t *handle, uint8_t count, const uint8_t *data,
                  int32_t *status);
-void hc165_Read(Library &lib, uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status);
-void CountImp(Library &lib, uint32_t *handle, uint16_t selector, uint16_t *pulse_count,
+void hc165_Read(Exchange &ex, uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status);
+void CountImp(Exchange &ex, uint32_t *handle, uint16_t selector, uint16_t *pulse_count,
               int32_t *status);
-void AI_Read(Library &lib, uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
+void AI_Read(Exchange &ex, uint32_t *handle, uint8_t channel_enable1, uint8_t channel_enable2,
              uint8_t channel_enable3, uint8_t channel_enable4, uint8_t aux_byte1, uint8_t aux_byte2,
              uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2, uint16_t sample_count,
              double threshold, uint8_t *trailer_byte, uint32_t *trailer_value, uint16_t *samples1,
              uint16_t *samples2, uint16_t *samples3, uint16_t *samples4, int32_t *channel_count,
              double *duration, int32_t *status);
-void DIO_ScanPort(Library &lib, uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
+void DIO_ScanPort(Exchange &ex, uint32_t *handle, uint8_t aux_byte1, uint8_t aux_byte2,
                   uint16_t sample_delay, uint16_t aux_word1, uint16_t aux_word2,
                   uint16_t sample_count, uint8_t *trailer_byte, uint8_t *port_samples,
                   double *sample_period, int32_t *status);
-void DO_WaveOut(Library &lib, uint32_t *handle, uint16_t wave_length, uint16_t wave_mode,
+void DO_WaveOut(Exchange &ex, uint32_t *handle, uint16_t wave_length, uint16_t wave_mode,
                 const uint8_t *wave_data, int32_t *status);
 
 }  // namespace kmt::device

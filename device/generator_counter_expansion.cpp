@@ -66,66 +66,66 @@ void put_word(std::uint8_t *at, std::uint16_t word) {
 
 }  // namespace
 
-void Gen_Generate(Library &lib, uint32_t *handle, uint16_t value1, uint16_t value2, uint16_t value3,
+void Gen_Generate(Exchange &ex, uint32_t *handle, uint16_t value1, uint16_t value2, uint16_t value3,
                   int32_t *status) {
   const auto first = std::clamp(value1, kGeneratorMin, kGeneratorMax);
   // The controller takes the second value minus one, so 5..9999 goes on the wire.
   const auto second =
       static_cast<std::uint16_t>(std::clamp(value2, kGeneratorMin, kGeneratorMax) - 1);
   const auto third = std::min(value3, kGeneratorThirdMax);
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   put_word(p, first);
   put_word(p + 2, second);
   put_word(p + 4, third);
-  lib.payload_length = 6;
-  lib.exchange(handle, kGroup, kGenerate, 0, status);
+  ex.payload_length = 6;
+  ex.exchange(handle, kGroup, kGenerate, 0, status);
 }
 
-void exp1_Init(Library &lib, uint32_t *handle, int32_t *status) {
-  lib.payload_length = 0;
-  lib.exchange(handle, kGroup, kExpansionInit, 0, status);
+void exp1_Init(Exchange &ex, uint32_t *handle, int32_t *status) {
+  ex.payload_length = 0;
+  ex.exchange(handle, kGroup, kExpansionInit, 0, status);
 }
 
-void hc595_Write(Library &lib, uint32_t *handle, uint8_t count, const uint8_t *data,
+void hc595_Write(Exchange &ex, uint32_t *handle, uint8_t count, const uint8_t *data,
                  int32_t *status) {
   const std::uint8_t n = std::min(count, kShiftLimit);
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   p[0] = n;
   if (n > 0) std::memcpy(p + 1, data, n);
-  lib.payload_length = static_cast<std::uint16_t>(n + 1);
+  ex.payload_length = static_cast<std::uint16_t>(n + 1);
   // The controller needs a millisecond to clock the bytes through the chain.
-  lib.exchange(handle, kGroup, kShiftOut, 1, status);
+  ex.exchange(handle, kGroup, kShiftOut, 1, status);
 }
 
-void hc165_Read(Library &lib, uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status) {
+void hc165_Read(Exchange &ex, uint32_t *handle, uint8_t *count, uint8_t *data, int32_t *status) {
   // Limited in the caller's own variable before sending; it stays limited on failure.
   if (*count > kShiftLimit) *count = kShiftLimit;
-  lib.payload()[0] = *count;
-  lib.payload_length = 1;
-  lib.exchange(handle, kGroup, kShiftIn, 0, status);
+  ex.payload()[0] = *count;
+  ex.payload_length = 1;
+  ex.exchange(handle, kGroup, kShiftIn, 0, status);
   if (*status != kStatusOk) return;
   // Exactly *count bytes are written. Those the response did not carry become 0
   // rather than whatever an earlier exchange left in the payload buffer.
-  const std::size_t carried = std::min<std::size_t>(lib.payload_length, *count);
-  if (carried > 0) std::memcpy(data, lib.response(), carried);
+  const std::size_t carried = std::min<std::size_t>(ex.payload_length, *count);
+  if (carried > 0) std::memcpy(data, ex.response(), carried);
   if (carried < *count) std::memset(data + carried, 0, *count - carried);
 }
 
-void CountImp(Library &lib, uint32_t *handle, uint16_t selector, uint16_t *pulse_count,
+void CountImp(Exchange &ex, uint32_t *handle, uint16_t selector, uint16_t *pulse_count,
               int32_t *status) {
   const CounterRequest &request =
       selector < kCounterTable.size() ? kCounterTable[selector] : kCounterBeyondTable;
-  std::uint8_t *p = lib.payload();
+  std::uint8_t *p = ex.payload();
   put_word(p, request.word0);
   if (request.command == kCountTwoWords) {
     put_word(p + 2, request.word1);
-    lib.payload_length = 4;
+    ex.payload_length = 4;
   } else {
-    lib.payload_length = 2;
+    ex.payload_length = 2;
   }
-  lib.exchange(handle, kGroup, request.command, 0, status);
+  ex.exchange(handle, kGroup, request.command, 0, status);
   if (*status != kStatusOk) return;
-  *pulse_count = MakeWord(lib.response()[0], lib.response()[1]);
+  *pulse_count = MakeWord(ex.response()[0], ex.response()[1]);
 }
 
 }  // namespace kmt::device

@@ -32,67 +32,67 @@ constexpr std::uint8_t clock_code(const std::array<std::uint8_t, N> &table, std:
   return selector < N ? table[selector] : 0;
 }
 
-void send_empty(Library &lib, uint32_t *handle, std::uint8_t command, int32_t *status) {
-  lib.payload_length = 0;
-  lib.exchange(handle, kGroup, command, 0, status);
+void send_empty(Exchange &ex, uint32_t *handle, std::uint8_t command, int32_t *status) {
+  ex.payload_length = 0;
+  ex.exchange(handle, kGroup, command, 0, status);
 }
 
-void send_byte(Library &lib, uint32_t *handle, std::uint8_t command, std::uint8_t byte,
+void send_byte(Exchange &ex, uint32_t *handle, std::uint8_t command, std::uint8_t byte,
                int32_t *status) {
-  lib.payload()[0] = byte;
-  lib.payload_length = 1;
-  lib.exchange(handle, kGroup, command, 0, status);
+  ex.payload()[0] = byte;
+  ex.payload_length = 1;
+  ex.exchange(handle, kGroup, command, 0, status);
 }
 
 // One byte out, response byte 0 back. The response length is not consulted: an empty
 // payload leaves its checksum byte (0 for a valid empty response) at position 0.
-void transfer(Library &lib, uint32_t *handle, std::uint8_t command, std::uint8_t tx_byte,
+void transfer(Exchange &ex, uint32_t *handle, std::uint8_t command, std::uint8_t tx_byte,
               std::uint8_t *rx_byte, int32_t *status) {
-  send_byte(lib, handle, command, tx_byte, status);
+  send_byte(ex, handle, command, tx_byte, status);
   if (*status != kStatusOk) return;
-  *rx_byte = lib.response()[0];
+  *rx_byte = ex.response()[0];
 }
 
 }  // namespace
 
-void I2C_Init(Library &lib, uint32_t *handle, int32_t *status) {
-  send_empty(lib, handle, kI2cInit, status);
+void I2C_Init(Exchange &ex, uint32_t *handle, int32_t *status) {
+  send_empty(ex, handle, kI2cInit, status);
 }
 
-void I2C_Start(Library &lib, uint32_t *handle, int32_t *status) {
-  send_empty(lib, handle, kI2cStart, status);
+void I2C_Start(Exchange &ex, uint32_t *handle, int32_t *status) {
+  send_empty(ex, handle, kI2cStart, status);
 }
 
-void I2C_Stop(Library &lib, uint32_t *handle, int32_t *status) {
-  send_empty(lib, handle, kI2cStop, status);
+void I2C_Stop(Exchange &ex, uint32_t *handle, int32_t *status) {
+  send_empty(ex, handle, kI2cStop, status);
 }
 
-void I2C_Write(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
-  transfer(lib, handle, kI2cWrite, tx_byte, rx_byte, status);
+void I2C_Write(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
+  transfer(ex, handle, kI2cWrite, tx_byte, rx_byte, status);
 }
 
-void I2C_Read(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
-  transfer(lib, handle, kI2cRead, tx_byte, rx_byte, status);
+void I2C_Read(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
+  transfer(ex, handle, kI2cRead, tx_byte, rx_byte, status);
 }
 
-void I2C_SetTimeClock(Library &lib, uint32_t *handle, uint8_t clock_selector, int32_t *status) {
-  send_byte(lib, handle, kI2cSetClock, clock_code(kI2cClockCodes, clock_selector), status);
+void I2C_SetTimeClock(Exchange &ex, uint32_t *handle, uint8_t clock_selector, int32_t *status) {
+  send_byte(ex, handle, kI2cSetClock, clock_code(kI2cClockCodes, clock_selector), status);
 }
 
-void SPI_Init(Library &lib, uint32_t *handle, const uint8_t *setting, int32_t *status) {
-  send_byte(lib, handle, kSpiInit, *setting, status);
+void SPI_Init(Exchange &ex, uint32_t *handle, const uint8_t *setting, int32_t *status) {
+  send_byte(ex, handle, kSpiInit, *setting, status);
 }
 
-void SPI_Byte(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
-  transfer(lib, handle, kSpiByte, tx_byte, rx_byte, status);
+void SPI_Byte(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
+  transfer(ex, handle, kSpiByte, tx_byte, rx_byte, status);
 }
 
-void SPI_SetTimeClock(Library &lib, uint32_t *handle, uint8_t clock_selector, int32_t *status) {
-  send_byte(lib, handle, kSpiSetClock, clock_code(kSpiClockCodes, clock_selector), status);
+void SPI_SetTimeClock(Exchange &ex, uint32_t *handle, uint8_t clock_selector, int32_t *status) {
+  send_byte(ex, handle, kSpiSetClock, clock_code(kSpiClockCodes, clock_selector), status);
 }
 
-void SPI_Bit(Library &lib, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
-  transfer(lib, handle, kSpiBit, tx_byte, rx_byte, status);
+void SPI_Bit(Exchange &ex, uint32_t *handle, uint8_t tx_byte, uint8_t *rx_byte, int32_t *status) {
+  transfer(ex, handle, kSpiBit, tx_byte, rx_byte, status);
 }
 
 }  // namespace kmt::device

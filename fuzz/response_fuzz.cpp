@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/functions.h"
+#include "library/instance.h"
 #include "tests/support/scripted_driver.h"
 
 using namespace kmt;

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "device/library.h"
+#include "library/instance.h"
 
 namespace kmt::abi {
 
@@ -37,10 +37,21 @@ void serialised(Body body) noexcept {
   }
 }
 
-// Runs body against the instance, as serialised() does.
+// The status a call reports when an exception ended it inside the library: the call
+// did not complete, whatever it had done, so no response can be trusted.
+constexpr std::int32_t kStatusInterrupted = kStatusBadResponse;
+
+// Runs body against the instance, as serialised() does; when an exception ends it, a
+// status pointer that is not null receives kStatusInterrupted, so its caller never
+// reads an earlier success.
 template <class Body>
-void guarded(Body body) noexcept {
-  serialised([&] { body(instance()); });
+void guarded(std::int32_t *status, Body body) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(library_mutex());
+    body(instance());
+  } catch (...) {
+    if (status != nullptr) *status = kStatusInterrupted;
+  }
 }
 
 // True when no pointer is null.

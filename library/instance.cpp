@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "library/abi.h"
+#include "library/driver_choice.h"
 #include "platform/platform.h"
 
 namespace kmt::abi {

@@ -18,15 +18,4 @@ std::uint8_t add_bytes(std::uint8_t sum, const std::uint8_t *data, std::size_t n
 void spread_words(const std::uint8_t *data, std::size_t groups, std::size_t count,
                   std::uint16_t *const *arrays);
 
-// The two implementations behind the functions above. `portable` builds for every
-// target; `wide` uses 64-byte vectors and is taken, once the processor has been asked
-// at run time, only where it has them (x86 with AVX-512 BW and VBMI, built by GCC or
-// Clang). The functions above pick the widest available; the tests run each.
-enum class ByteKernel { portable, wide };
-bool byte_kernel_available(ByteKernel kernel);
-std::uint8_t add_bytes_with(ByteKernel kernel, std::uint8_t sum, const std::uint8_t *data,
-                            std::size_t n);
-void spread_words_with(ByteKernel kernel, const std::uint8_t *data, std::size_t groups,
-                       std::size_t count, std::uint16_t *const *arrays);
-
 }  // namespace kmt

@@ -8,22 +8,14 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "protocol/exchange.h"
 #include "transport/transport.h"
 
 namespace kmt {
 
-// Values of an exchange status.
-enum : std::int32_t {
-  kStatusOk = 0,
-  kStatusNotOpen = 1,      // device not open, or the driver failed the request write
-  kStatusBadResponse = 2,  // no, short, refused or corrupt response
-  kStatusUnknownType = 3,  // discovery: unrecognised device type name
-  kStatusOutOfRange = 4,   // an argument the controller cannot take; nothing was sent
-};
-
 class Session {
  public:
-  static constexpr std::size_t kPayloadSize = 16385;
+  static constexpr std::size_t kPayloadSize = Exchange::kPayloadSize;
   // The largest announced response payload that still leaves room for its checksum.
   static constexpr std::uint16_t kMaxResponseLength = kPayloadSize - 1;
   static constexpr std::int32_t kRetryLimit = 600;
@@ -52,9 +44,7 @@ class Session {
   std::uint8_t *tx_payload() { return tx_payload_.data(); }
   const std::uint8_t *rx_payload() const { return rx_payload_.data(); }
   bool device_open() const { return device_open_; }
-  std::int32_t comm_status() const { return comm_status_; }
   std::uint32_t last_result() const { return last_result_; }
-  std::int32_t device_list_count() const { return device_list_count_; }
 
  private:
   void exchange_frame(std::uint16_t frame_prefix, std::uint8_t group, std::uint8_t command,

@@ -21,6 +21,8 @@ foreach(step
     # The installed tools find the library through their run path.
     "${CMAKE_COMMAND};-E;env;${sim};${prefix}/bin/kmtv1;list"
     "${CMAKE_COMMAND};-E;env;${sim};${prefix}/bin/kmtv1-demo"
+    # The installed tool finds its helper programs under libexec.
+    "${CMAKE_COMMAND};-E;env;${sim};--unset=KMTV1_EXEC_PATH;${prefix}/bin/kmtv1;doctor"
     # The installed Python package loads the library installed with it.
     "${CMAKE_COMMAND};-E;env;--unset=KMTV1_LIBRARY;${sim};PYTHONPATH=${prefix}/${PYTHON_DIR};${PYTHON};-c;import kmtv1\nprint(kmtv1.lib._name, kmtv1.list_controllers()[0].full_serial)")
   execute_process(COMMAND ${step} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)

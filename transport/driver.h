@@ -1,6 +1,8 @@
 // The driver interface: the eleven D2XX operations the library uses, with the
 // driver's own argument lists and meanings. Every provider (the vendor's driver
-// library loaded at run time, the simulated controller, test fakes) implements it.
+// library loaded at run time, the kernel's serial driver, trace and replay in this
+// folder; the simulated controller in sim/; test fakes) implements it. Which provider
+// a process uses is chosen by name in library/driver_choice.h.
 //
 // Contract shared by all operations: they return FT_OK (0) on success or a D2XX
 // failure code; they must not throw. Handles are the provider's own; the library
@@ -9,7 +11,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "transport/d2xx.h"
 
@@ -46,38 +47,6 @@ class Driver {
   virtual d2xx::FT_STATUS Read(d2xx::FT_HANDLE handle, d2xx::LPVOID buffer, d2xx::DWORD n,
                                d2xx::LPDWORD read) = 0;
 };
-
-// Chooses a provider by name:
-//   "sim" or "sim:OPTIONS"  the built-in simulated controller (options: sim/README.md);
-//   "tty" or "tty:TERMINALS"  the kernel's serial driver (Linux; transport/tty_driver.h);
-//   "d2xx"                  the vendor's driver library, loaded at run time;
-//   ""                      the vendor's driver library, and where it cannot be loaded,
-//                           on Linux, the kernel's serial driver;
-//   an absolute path        a shared library exporting the eleven FT_* functions;
-//   "trace:FILE:INNER"      driver INNER, every call recorded into FILE (trace.h);
-//   "replay:FILE"           a recorded trace served back (trace.h).
-// Never returns null: when the named provider cannot be had, the result is a driver
-// whose every call fails with FT_DEVICE_NOT_FOUND, and *error (if given) says why.
-// A provider in use that has a problem worth reporting also sets *error.
-std::unique_ptr<Driver> make_driver(const std::string &name, std::string *error = nullptr);
-
-// Where the choice looks; tests point it elsewhere.
-struct DriverSearch {
-  std::string vendor_library;  // empty: the platform's name for the vendor's library
-  std::string sysfs_root = "/sys";
-  std::string dev_root = "/dev";
-};
-
-// The choice with its reasons, for make_driver and for diagnosis.
-struct DriverChoice {
-  std::unique_ptr<Driver> driver;  // never null
-  std::string provider;            // "sim", "tty", "d2xx", a library path, or "none"
-  std::vector<std::string> tried;  // one line per provider tried, in order, with its outcome
-  std::string error;               // why the named provider cannot be had; empty when it can
-  std::string
-      warning;  // a problem of the provider in use worth a line (a state file it cannot use)
-};
-DriverChoice choose_driver(const std::string &name, const DriverSearch &search = {});
 
 // A driver whose every call fails with FT_DEVICE_NOT_FOUND.
 std::unique_ptr<Driver> make_unavailable_driver();

@@ -1,6 +1,6 @@
-// The only code that talks to the D2XX driver: one device handle, the link
-// settings, the raw transmit and receive buffers and the serial-number buffer.
-// Each operation is one driver call; a failed call goes to the error reporter.
+// The library's use of its driver provider (driver.h): one device handle, the link
+// settings, the raw transmit and receive buffers and the serial-number buffer. Each
+// operation is one call of the provider; a failed call goes to the error reporter.
 #pragma once
 
 #include <array>

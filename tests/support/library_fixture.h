@@ -10,7 +10,7 @@
 #include <memory>
 #include <numeric>
 
-#include "device/library.h"
+#include "library/instance.h"
 #include "library/abi.h"
 #include "tests/support/scripted_driver.h"
 

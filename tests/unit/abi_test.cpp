@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,91 @@ TEST_F(Abi, VersionAndDriverTypeNeedNoDevice) {
   SYS_GetDriverType(&type);
   EXPECT_EQ(type, 1);
   EXPECT_TRUE(driver.calls.empty());
+}
+
+// A driver that runs out of memory at every call once armed: the exception must end
+// at the boundary, and a call's status must not keep an earlier success.
+class ThrowingDriver final : public Driver {
+ public:
+  explicit ThrowingDriver(const bool &armed) : armed_(armed) {}
+  d2xx::FT_STATUS ListDevices(d2xx::PVOID arg1, d2xx::PVOID arg2, d2xx::DWORD flags) override {
+    check();
+    if (flags == d2xx::FT_LIST_NUMBER_ONLY) {
+      *static_cast<d2xx::DWORD *>(arg1) = 1;
+    } else {
+      std::strcpy(static_cast<char *>(arg2), "KMTC0002OOM1");
+    }
+    return d2xx::FT_OK;
+  }
+  d2xx::FT_STATUS OpenEx(d2xx::PVOID, d2xx::DWORD, d2xx::FT_HANDLE *handle) override {
+    check();
+    *handle = reinterpret_cast<d2xx::FT_HANDLE>(1);
+    return d2xx::FT_OK;
+  }
+  d2xx::FT_STATUS Close(d2xx::FT_HANDLE) override { return check(); }
+  d2xx::FT_STATUS ResetDevice(d2xx::FT_HANDLE) override { return check(); }
+  d2xx::FT_STATUS Purge(d2xx::FT_HANDLE, d2xx::ULONG) override { return check(); }
+  d2xx::FT_STATUS SetBaudRate(d2xx::FT_HANDLE, d2xx::ULONG) override { return check(); }
+  d2xx::FT_STATUS SetDataCharacteristics(d2xx::FT_HANDLE, d2xx::UCHAR, d2xx::UCHAR,
+                                         d2xx::UCHAR) override {
+    return check();
+  }
+  d2xx::FT_STATUS SetFlowControl(d2xx::FT_HANDLE, d2xx::USHORT, d2xx::UCHAR, d2xx::UCHAR) override {
+    return check();
+  }
+  d2xx::FT_STATUS SetTimeouts(d2xx::FT_HANDLE, d2xx::ULONG, d2xx::ULONG) override {
+    return check();
+  }
+  d2xx::FT_STATUS Write(d2xx::FT_HANDLE, d2xx::LPVOID, d2xx::DWORD, d2xx::LPDWORD) override {
+    return check();
+  }
+  d2xx::FT_STATUS Read(d2xx::FT_HANDLE, d2xx::LPVOID, d2xx::DWORD, d2xx::LPDWORD) override {
+    return check();
+  }
+
+ private:
+  d2xx::FT_STATUS check() {
+    if (armed_) throw std::bad_alloc();
+    return d2xx::FT_OK;
+  }
+  const bool &armed_;
+};
+
+TEST(AbiBoundary, AnExceptionInsideEndsTheCallWithAFailureStatus) {
+  static bool armed;  // outlives the instance, whichever test replaces it next
+  armed = false;
+  abi::replace_instance(std::make_unique<Library>(std::make_unique<ThrowingDriver>(armed)));
+  std::uint32_t handle = 0;
+  std::int32_t status = -1, count = -1;
+  KMT_CreateListDevs(TextIn("KMTCV1"), &count, &status);
+  ASSERT_EQ(status, 0);
+  KMT_InitBySN(&handle, TextIn("KMTC0002OOM1"), &status);
+  ASSERT_EQ(status, 0);
+  armed = true;
+
+  std::uint8_t byte = 0;
+  std::uint16_t length = 0;
+  double volts = 0;
+  std::vector<std::uint8_t> buffer(KMT_PAYLOAD_SIZE, 0);
+  const std::pair<const char *, std::function<void(std::int32_t *)>> calls[] = {
+      {"KMT_CreateListDevs",
+       [&](std::int32_t *s) { KMT_CreateListDevs(TextIn("KMTCV1"), &count, s); }},
+      {"KMT_InitBySN", [&](std::int32_t *s) { KMT_InitBySN(&handle, TextIn("KMTC0002OOM1"), s); }},
+      {"KMT_SendComm",
+       [&](std::int32_t *s) { KMT_SendComm(&handle, 0x0010, 1, 0, 0, buffer.data(), &length, s); }},
+      {"DIO_WriteBit", [&](std::int32_t *s) { DIO_WriteBit(&handle, 0, 1, s); }},
+      {"DIO_ReadPort", [&](std::int32_t *s) { DIO_ReadPort(&handle, 0, &byte, s); }},
+      {"AI_ReadCh4", [&](std::int32_t *s) { AI_ReadCh4(&handle, 0, &volts, s); }},
+      {"AO_SimpleWrite", [&](std::int32_t *s) { AO_SimpleWrite(&handle, 0, 1.0, s); }},
+  };
+  for (const auto &[name, call] : calls) {
+    std::int32_t stale = 0;  // an earlier call's success
+    call(&stale);
+    EXPECT_EQ(stale, 2) << name;
+  }
+  // A call without a status pointer ends quietly.
+  KMT_Close(&handle, 0);
+  abi::replace_instance(nullptr);
 }
 
 }  // namespace

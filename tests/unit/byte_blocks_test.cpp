@@ -1,6 +1,5 @@
 // The wide checksum and word spreading against plain byte-by-byte references, over
-// random bytes at every size around their step widths and at odd start addresses,
-// for each implementation this processor can run.
+// random bytes at every size around their step widths and at odd start addresses.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,15 +13,6 @@ namespace {
 
 using Words = std::vector<std::uint16_t>;
 
-// Every implementation this processor runs; the portable one always.
-std::vector<ByteKernel> kernels() {
-  std::vector<ByteKernel> available;
-  for (ByteKernel k : {ByteKernel::portable, ByteKernel::wide}) {
-    if (byte_kernel_available(k)) available.push_back(k);
-  }
-  return available;
-}
-
 std::vector<std::uint8_t> random_bytes(std::size_t n, std::mt19937 &rng) {
   std::vector<std::uint8_t> bytes(n);
   for (auto &b : bytes) b = static_cast<std::uint8_t>(rng());
@@ -31,7 +21,7 @@ std::vector<std::uint8_t> random_bytes(std::size_t n, std::mt19937 &rng) {
 
 TEST(ByteBlocks, ChecksumMatchesThePlainSum) {
   std::mt19937 rng(12);
-  for (ByteKernel kernel : kernels()) {
+  {
     for (std::size_t n :
          {0, 1, 7, 31, 32, 33, 63, 64, 65, 127, 128, 129, 255, 256, 257, 4001, 16013, 16385}) {
       for (std::size_t offset : {0, 1, 3}) {
@@ -39,18 +29,13 @@ TEST(ByteBlocks, ChecksumMatchesThePlainSum) {
         const std::uint8_t start = static_cast<std::uint8_t>(rng());
         std::uint8_t plain = start;
         for (std::size_t i = offset; i < bytes.size(); ++i) plain += bytes[i];
-        EXPECT_EQ(add_bytes_with(kernel, start, bytes.data() + offset, n), plain)
-            << n << " at +" << offset << ", kernel " << static_cast<int>(kernel);
+        EXPECT_EQ(add_bytes(start, bytes.data() + offset, n), plain) << n << " at +" << offset;
       }
     }
     // Every lane wrapping many times over: 0xFF everywhere.
     const std::vector<std::uint8_t> ones(16385, 0xFF);
-    EXPECT_EQ(add_bytes_with(kernel, 0, ones.data(), ones.size()),
-              static_cast<std::uint8_t>(16385 * 0xFF));
+    EXPECT_EQ(add_bytes(0, ones.data(), ones.size()), static_cast<std::uint8_t>(16385 * 0xFF));
   }
-  const auto bytes = random_bytes(4001, rng);
-  EXPECT_EQ(add_bytes(5, bytes.data(), bytes.size()),
-            add_bytes_with(ByteKernel::portable, 5, bytes.data(), bytes.size()));
 }
 
 // The plain loop the spreading must match, writes in the same order included.
@@ -66,7 +51,7 @@ void spread_reference(const std::uint8_t *data, std::size_t groups, std::size_t 
 
 TEST(ByteBlocks, SpreadingMatchesThePlainLoop) {
   std::mt19937 rng(34);
-  for (ByteKernel kernel : kernels()) {
+  {
     for (std::size_t count = 1; count <= 4; ++count) {
       for (std::size_t groups : {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, 63, 64, 65, 2001}) {
         const std::size_t offset = groups % 3;  // odd start addresses too
@@ -78,10 +63,9 @@ TEST(ByteBlocks, SpreadingMatchesThePlainLoop) {
           fast_arrays[k] = fast.data() + k * (groups + 1);
           plain_arrays[k] = plain.data() + k * (groups + 1);
         }
-        spread_words_with(kernel, bytes.data() + offset, groups, count, fast_arrays);
+        spread_words(bytes.data() + offset, groups, count, fast_arrays);
         spread_reference(bytes.data() + offset, groups, count, plain_arrays);
-        EXPECT_EQ(fast, plain) << count << " words x " << groups << " groups, kernel "
-                               << static_cast<int>(kernel);
+        EXPECT_EQ(fast, plain) << count << " words x " << groups << " groups";
       }
     }
   }
@@ -102,17 +86,16 @@ TEST(ByteBlocks, OverlappingArraysEndAsWithThePlainLoop) {
   };
   for (const Row &row : rows) {
     const auto bytes = random_bytes(2 * row.count * groups, rng);
-    for (ByteKernel kernel : kernels()) {
+    {
       Words fast(400, 0xBEEF), plain(fast);
       std::uint16_t *fast_arrays[4], *plain_arrays[4];
       for (std::size_t k = 0; k < 4; ++k) {
         fast_arrays[k] = fast.data() + row.starts[k];
         plain_arrays[k] = plain.data() + row.starts[k];
       }
-      spread_words_with(kernel, bytes.data(), groups, row.count, fast_arrays);
+      spread_words(bytes.data(), groups, row.count, fast_arrays);
       spread_reference(bytes.data(), groups, row.count, plain_arrays);
-      EXPECT_EQ(fast, plain) << row.count << " words, starts " << row.starts[1] << ", kernel "
-                             << static_cast<int>(kernel);
+      EXPECT_EQ(fast, plain) << row.count << " words, starts " << row.starts[1];
     }
   }
 }

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "tools/cli/validate.h"
+#include "tools/common/ranges.h"
 
-namespace kmt::cli {
+namespace kmt::tools {
 namespace {
 
 TEST(CliValidate, HexByteLists) {
@@ -74,4 +74,4 @@ TEST(CliValidate, OutputVoltsAndRanges) {
 }
 
 }  // namespace
-}  // namespace kmt::cli
+}  // namespace kmt::tools

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "device/library.h"
+#include "library/driver_choice.h"
+#include "library/instance.h"
 #include "tests/support/scripted_driver.h"
 
 namespace kmt::testing {

@@ -19,7 +19,8 @@ constexpr std::uint8_t kGroup = 16;
 class I2cSpi : public LibraryFixture {};
 
 using Call = std::function<void(Library &, std::uint32_t *, std::int32_t *)>;
-using Transfer = void (*)(Library &, std::uint32_t *, std::uint8_t, std::uint8_t *, std::int32_t *);
+using Transfer = void (*)(Exchange &, std::uint32_t *, std::uint8_t, std::uint8_t *,
+                          std::int32_t *);
 
 TEST_F(I2cSpi, RequestFrames) {
   const std::uint8_t setting = 0x83;

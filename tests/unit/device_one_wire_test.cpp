@@ -65,7 +65,8 @@ TEST_F(OneWire, RequestFrames) {
 // The block functions: the payload sent, and exactly the first n bytes of the caller's
 // block replaced by the response.
 TEST_F(OneWire, BlockTransfersClampToSixtyFourBytes) {
-  using Block = void (*)(Library &, std::uint32_t *, std::uint16_t, std::uint8_t *, std::int32_t *);
+  using Block =
+      void (*)(Exchange &, std::uint32_t *, std::uint16_t, std::uint8_t *, std::int32_t *);
   struct Row {
     const char *name;
     Block function;

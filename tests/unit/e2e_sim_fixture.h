@@ -10,7 +10,7 @@
 #include <string>
 
 #include "device/functions.h"
-#include "device/library.h"
+#include "library/instance.h"
 #include "kmtv1.h"
 #include "library/abi.h"
 #include "sim/sim_driver.h"

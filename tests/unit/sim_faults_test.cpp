@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "device/library.h"
+#include "library/instance.h"
 #include "sim/sim_driver.h"
 #include "tests/support/scripted_driver.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "device/functions.h"
-#include "device/library.h"
+#include "library/instance.h"
 #include "sim/sim_driver.h"
 #include "tests/support/scripted_driver.h"
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "library/driver_choice.h"
 #include "tests/support/scripted_driver.h"
 #include "transport/trace.h"
 

@@ -16,7 +16,8 @@
 #include <sstream>
 #include <thread>
 
-#include "tools/doctor.h"
+#include "library/driver_choice.h"
+#include "tools/doctor/doctor.h"
 #include "transport/driver.h"
 #include "transport/tty_driver.h"
 #include "transport/tty_sysfs.h"

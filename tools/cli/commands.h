@@ -18,13 +18,17 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/cli/context.h"
-#include "tools/cli/validate.h"
+#include "tools/common/ranges.h"
 
 namespace kmt::cli {
+
+// The argument ranges and parsers shared with the panel and the MQTT bridge.
+using namespace kmt::tools;
 
 // Families, in --help order.
 void add_system_commands(CLI::App &app, Context &ctx);   // 10: list, info, watchdog
@@ -39,9 +43,11 @@ void add_acquire_commands(CLI::App &app, Context &ctx);  // 90: acquire, scan, w
 void add_raw_commands(CLI::App &app, Context &ctx);      // 100: raw
 void add_session_commands(CLI::App &app, Context &ctx);  // 110: shell, run, replay
 // Hook points for families built elsewhere (declared here, defined in their own files):
-void add_simulate_commands(CLI::App &app, Context &ctx);  // 120: simulate --pty
-void add_doctor_commands(CLI::App &app, Context &ctx);    // 130: doctor
-void add_panel_commands(CLI::App &app, Context &ctx);     // 140: panel
+void add_helper_commands(CLI::App &app, Context &ctx);  // 120: simulate, doctor, mqtt
+// A line whose command is a helper program runs it (cmd_helpers.cpp) and gives its exit
+// code; nullopt for every other line. Defined where helpers exist (POSIX).
+std::optional<int> run_helper_command(Context &ctx, const std::vector<std::string> &args);
+void add_panel_commands(CLI::App &app, Context &ctx);  // 140: panel
 
 using AddCommands = void (*)(CLI::App &app, Context &ctx);
 

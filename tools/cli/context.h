@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/cli/output.h"
+#include "tools/common/words.h"
 
 namespace kmt::cli {
 
@@ -42,11 +43,8 @@ inline Failure already_reported(int exit_code) {
 // Throws a usage failure (exit code 2) unless `problem` is empty.
 void refuse_if(const std::optional<std::string> &problem);
 
-// The meaning of a device status in words, e.g. "no response from the controller
-// (status 2)".
-std::string status_words(int32_t status);
-// The meaning of a driver (D2XX) status code in words, e.g. "device not found".
-std::string driver_status_words(uint32_t code);
+using tools::driver_status_words;
+using tools::status_words;
 
 struct GlobalOptions {
   std::string driver;  // --driver: the value KMT_DRIVER takes for this run

@@ -1,5 +1,6 @@
 // kmtv1: the controller from the command line, through the library's exported
-// functions only. This file holds the command tree's root (global options, help,
+// functions only; commands that need more run as programs of their own
+// (cmd_helpers.cpp). This file holds the command tree's root (global options, help,
 // exit codes) and runs one command line; the commands live in cmd_<family>.cpp.
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -81,6 +82,13 @@ int run_command_line(Context &ctx, const std::vector<std::string> &args) {
   const GlobalOptions before = ctx.options;
   int code = kExitOk;
   try {
+#if !defined(_WIN32)
+    if (auto helper_code = run_helper_command(ctx, args)) {
+      ctx.options = before;
+      ctx.out.set_json(before.json);
+      return *helper_code;
+    }
+#endif
     build_app(app, ctx);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "kmtv1.h"
+#include "tools/common/words.h"
 
 namespace panel {
 
@@ -23,26 +24,10 @@ constexpr double kLongestAction = 10.0;
 constexpr milliseconds kReopenInterval{1000};
 
 Outcome failed(const std::string &what, int32_t status) {
-  return {502, what + " failed: " + describe_status(status)};
+  return {502, what + " failed: " + kmt::tools::status_words(status)};
 }
 
 }  // namespace
-
-std::string describe_status(int32_t status) {
-  switch (status) {
-    case KMT_STATUS_OK:
-      return "no error";
-    case KMT_STATUS_NOT_OPEN:
-      return "the controller is not open, or the driver could not send the request "
-             "(unplugged?)";
-    case KMT_STATUS_BAD_RESPONSE:
-      return "the controller did not answer, answered garbled, or refused the request";
-    case KMT_STATUS_OUT_OF_RANGE:
-      return "an argument is out of the controller's range";
-    default:
-      return "status " + std::to_string(status);
-  }
-}
 
 // Holds the library for one request and records what it is doing, so that requests that
 // cannot get in can say why.

@@ -87,7 +87,4 @@ class Controller {
   std::optional<double> outputs_[2];
 };
 
-// The status of a device function in words.
-std::string describe_status(int32_t status);
-
 }  // namespace panel

@@ -21,10 +21,10 @@ if(KMT_HTTPLIB_FOUND AND nlohmann_json_FOUND AND Threads_FOUND AND NOT CMAKE_CRO
   add_library(kmtv1_panel STATIC ${panel_dir}/server.cpp ${panel_dir}/guarded_server.cpp
                                ${panel_dir}/controller.cpp
                                  ${panel_header})
-  # The argument ranges are the command-line tool's (tools/cli/validate.h).
+  # The argument ranges and status words are the command-line tool's (tools/common/).
   target_include_directories(kmtv1_panel PUBLIC ${panel_dir}
                              PRIVATE ${PROJECT_BINARY_DIR}/generated ${PROJECT_SOURCE_DIR})
-  target_link_libraries(kmtv1_panel PUBLIC kmtv1 PRIVATE PkgConfig::KMT_HTTPLIB
+  target_link_libraries(kmtv1_panel PUBLIC kmtv1 kmtv1_tool_common PRIVATE PkgConfig::KMT_HTTPLIB
                         nlohmann_json::nlohmann_json Threads::Threads)
   # `kmtv1 panel`: the subcommand registers itself with the tool.
   if(TARGET kmtv1-cli)

@@ -22,7 +22,7 @@
 #include "kmtv1.h"
 #include "panel.h"
 #include "panel_assets.h"
-#include "tools/cli/validate.h"
+#include "tools/common/ranges.h"
 
 namespace panel {
 
@@ -67,7 +67,7 @@ void send_error(httplib::Response &res, int status, const std::string &message) 
 
 // Reads one whole number of a request body within the range the command line accepts
 // for it; the reason in words when it is absent, not a whole number or out of range.
-std::optional<int> whole(const json &body, const char *key, const kmt::cli::Range &range,
+std::optional<int> whole(const json &body, const char *key, const kmt::tools::Range &range,
                          std::string &why) {
   auto it = body.find(key);
   if (it == body.end() || !(it->is_number_integer() || it->is_number_unsigned())) {
@@ -78,7 +78,7 @@ std::optional<int> whole(const json &body, const char *key, const kmt::cli::Rang
   long long value = it->is_number_unsigned() ? static_cast<long long>(std::min<unsigned long long>(
                                                    it->get<unsigned long long>(), LLONG_MAX))
                                              : it->get<long long>();
-  if (auto problem = kmt::cli::check(range, value)) {
+  if (auto problem = kmt::tools::check(range, value)) {
     why = *problem;
     return std::nullopt;
   }
@@ -86,11 +86,11 @@ std::optional<int> whole(const json &body, const char *key, const kmt::cli::Rang
 }
 
 // The page asks for intervals (samples less one); the tool's ranges count samples.
-constexpr kmt::cli::Range intervals_of(const kmt::cli::Range &samples) {
+constexpr kmt::tools::Range intervals_of(const kmt::tools::Range &samples) {
   return {samples.min - 1, samples.max - 1, "interval count"};
 }
-constexpr kmt::cli::Range kBlockIntervals = intervals_of(kmt::cli::kBlockSamples);
-constexpr kmt::cli::Range kScanIntervals = intervals_of(kmt::cli::kScanSamples);
+constexpr kmt::tools::Range kBlockIntervals = intervals_of(kmt::tools::kBlockSamples);
+constexpr kmt::tools::Range kScanIntervals = intervals_of(kmt::tools::kScanSamples);
 
 json live_json(Controller &controller) {
   json body;
@@ -226,9 +226,9 @@ class Routes {
     KMT_GetDriverVersion(&major, &minor, &build);
     body["library"] =
         std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
-    body["limits"] = {{"output_min", kmt::cli::kOutputMinVolts},
-                      {"output_max", kmt::cli::kOutputMaxVolts},
-                      {"max_sample_delay", kmt::cli::kSampleDelay.max},
+    body["limits"] = {{"output_min", kmt::tools::kOutputMinVolts},
+                      {"output_max", kmt::tools::kOutputMaxVolts},
+                      {"max_sample_delay", kmt::tools::kSampleDelay.max},
                       {"max_acquire_count", kBlockIntervals.max},
                       {"max_scan_count", kScanIntervals.max}};
     uint16_t words[4] = {};
@@ -261,29 +261,29 @@ class Routes {
 
   void line(const json &body, httplib::Response &res) {
     std::string why;
-    auto line = whole(body, "line", kmt::cli::kLine, why);
-    auto level = line ? whole(body, "level", kmt::cli::kBit, why) : std::nullopt;
+    auto line = whole(body, "line", kmt::tools::kLine, why);
+    auto level = line ? whole(body, "level", kmt::tools::kBit, why) : std::nullopt;
     if (!level) return send_error(res, 400, why);
     reply(res, c_.write_line(*line, *level));
   }
 
   void line_mode(const json &body, httplib::Response &res) {
     std::string why;
-    auto line = whole(body, "line", kmt::cli::kLine, why);
-    auto mode = line ? whole(body, "mode", kmt::cli::kLineMode, why) : std::nullopt;
+    auto line = whole(body, "line", kmt::tools::kLine, why);
+    auto mode = line ? whole(body, "mode", kmt::tools::kLineMode, why) : std::nullopt;
     if (!mode) return send_error(res, 400, why);
     reply(res, c_.set_line_mode(*line, *mode));
   }
 
   void analog_out(const json &body, httplib::Response &res) {
     std::string why;
-    auto output = whole(body, "output", kmt::cli::kAnalogOutput, why);
+    auto output = whole(body, "output", kmt::tools::kAnalogOutput, why);
     if (!output) return send_error(res, 400, why);
     auto volts = body.find("volts");
     if (volts == body.end() || !volts->is_number()) {
       return send_error(res, 400, "volts must be a number");
     }
-    if (auto problem = kmt::cli::check_output_volts(volts->get<double>())) {
+    if (auto problem = kmt::tools::check_output_volts(volts->get<double>())) {
       return send_error(res, 400, *problem);
     }
     reply(res, c_.write_output(*output, volts->get<double>()));
@@ -305,7 +305,7 @@ class Routes {
     }
     if (!any) return send_error(res, 400, "choose at least one input");
     std::string why;
-    auto delay = whole(body, "sample_delay", kmt::cli::kSampleDelay, why);
+    auto delay = whole(body, "sample_delay", kmt::tools::kSampleDelay, why);
     auto count = delay ? whole(body, "sample_count", kBlockIntervals, why) : std::nullopt;
     if (!count) return send_error(res, 400, why);
     Acquisition a;
@@ -321,7 +321,7 @@ class Routes {
 
   void scan(const json &body, httplib::Response &res) {
     std::string why;
-    auto delay = whole(body, "sample_delay", kmt::cli::kSampleDelay, why);
+    auto delay = whole(body, "sample_delay", kmt::tools::kSampleDelay, why);
     auto count = delay ? whole(body, "sample_count", kScanIntervals, why) : std::nullopt;
     if (!count) return send_error(res, 400, why);
     Scan s;

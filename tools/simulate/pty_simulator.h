@@ -1,6 +1,6 @@
 // The simulated controller behind pseudo-terminals, one per simulated device, so that
 // programs reach it through the kernel's terminal layer as they would a real bridge
-// (KMT_DRIVER=tty:/dev/pts/N=SERIAL). Linux only.
+// (KMT_DRIVER=tty:/dev/pts/N=SERIAL). Linux only: the program kmtv1-simulate.
 //
 // The simulated controller hears frames only when the terminal's settings, as the host
 // made them through termios, say 250000 baud, 8 data bits, one stop bit, no parity and no
@@ -14,9 +14,7 @@
 // again every 10 ms, so a new host's first bytes wait at most that long.
 #pragma once
 
-#include <atomic>
 #include <memory>
-#include <ostream>
 #include <string>
 
 namespace kmt::tools {
@@ -37,17 +35,6 @@ class PtySimulator {
   // bytes from the hosts, hands them to the simulated controllers and sends the answers
   // that are due. Returns false when watch_fd (if >= 0) reached its end or failed.
   virtual bool serve_once(int timeout_ms, int watch_fd = -1) = 0;
-
-  // Serves until stop becomes true or watch_fd (if >= 0) reaches its end.
-  void serve(const std::atomic<bool> &stop, int watch_fd = -1) {
-    while (!stop.load() && serve_once(100, watch_fd)) {
-    }
-  }
 };
-
-// `kmtv1 simulate --pty`: prints the KMT_DRIVER value on the first line of out and serves
-// until SIGINT or SIGTERM arrives or standard input reaches its end. Exit code 0, or 1
-// with the reason on err when the simulator cannot start.
-int run_simulate_pty(const std::string &options, std::ostream &out, std::ostream &err);
 
 }  // namespace kmt::tools

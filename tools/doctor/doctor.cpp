@@ -1,17 +1,17 @@
-#include "tools/doctor.h"
+#include "tools/doctor/doctor.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "library/driver_choice.h"
+#include "platform/platform.h"
 #include "transport/driver.h"
 #include "transport/tty_sysfs.h"
-
-#if defined(__linux__)
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace kmt::tools {
 namespace {
@@ -21,11 +21,14 @@ using namespace d2xx;
 constexpr const char *kUdevRule = "99-kmtv1.rules";
 constexpr const char *kControllerType = "KMTC0002";
 
+// The findings of the run in progress; doctor runs once per process.
+DoctorFindings *g_findings = nullptr;
+
 void fix(std::ostream &out, const std::string &text) {
   out << "    fix: " << text << "\n";
+  if (g_findings != nullptr) g_findings->fixes.push_back(text);
 }
 
-#if defined(__linux__)
 std::string group_name(gid_t gid) {
   const group *g = ::getgrgid(gid);
   return g != nullptr ? g->gr_name : std::to_string(gid);
@@ -67,17 +70,20 @@ void report_access(std::ostream &out, const std::string &path) {
                  " (installed under lib/udev/rules.d) to /etc/udev/rules.d, then plug in again");
   }
 }
-#endif
 
 }  // namespace
 
-int run_doctor(std::ostream &out, const DoctorOptions &options) {
+int run_doctor(std::ostream &out, const DoctorOptions &options, DoctorFindings *findings) {
+  DoctorFindings scratch;
+  g_findings = findings != nullptr ? findings : &scratch;
   std::string name = options.driver_name != nullptr ? options.driver_name : "";
   DriverSearch search{options.vendor_library, options.sysfs_root, options.dev_root};
   DriverChoice choice = choose_driver(name, search);
 
   out << "driver: " << choice.provider << " ("
       << (options.driver_name != nullptr ? "KMT_DRIVER=" + name : "KMT_DRIVER unset") << ")\n";
+  g_findings->provider = choice.provider;
+  g_findings->tried = choice.tried;
   for (const std::string &line : choice.tried) out << "  tried " << line << "\n";
   if (!choice.error.empty()) {
     fix(out,
@@ -86,7 +92,8 @@ int run_doctor(std::ostream &out, const DoctorOptions &options) {
 
   // The vendor's library, whether or not it is the one chosen.
   std::string why;
-  std::string vendor = options.vendor_library.empty() ? "libftd2xx.so" : options.vendor_library;
+  std::string vendor =
+      options.vendor_library.empty() ? platform::vendor_driver_name() : options.vendor_library;
   bool vendor_present = load_driver_library(vendor, &why) != nullptr;
   out << "vendor library " << vendor << ": " << (vendor_present ? "present" : "not found") << "\n";
   if (!vendor_present) {
@@ -120,9 +127,7 @@ int run_doctor(std::ostream &out, const DoctorOptions &options) {
   out << "serial ports of the kernel's USB-serial drivers: " << ports.size() << "\n";
   for (const tty::SerialPort &p : ports) {
     out << "  " << p.tty << " serial \"" << p.serial << "\" driver " << p.driver << "\n";
-#if defined(__linux__)
     report_access(out, options.dev_root + "/" + p.tty);
-#endif
     std::string latency = tty::read_attribute(p.directory + "/latency_timer");
     if (!latency.empty()) {
       out << "    latency timer: " << latency << " ms";
@@ -152,6 +157,7 @@ int run_doctor(std::ostream &out, const DoctorOptions &options) {
     FT_STATUS open = choice.driver->OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle);
     out << "  controller " << serial << ": " << (open == FT_OK ? "opens" : "does not open")
         << " (status " << open << ")\n";
+    g_findings->controllers.push_back({serial, open == FT_OK, open});
     if (open == FT_OK) {
       choice.driver->Close(handle);
       ++opened;
@@ -162,6 +168,7 @@ int run_doctor(std::ostream &out, const DoctorOptions &options) {
     }
   }
   out << (opened > 0 ? "a controller can be opened\n" : "no controller can be opened\n");
+  g_findings = nullptr;
   return opened > 0 ? 0 : 1;
 }
 

@@ -1,6 +1,4 @@
-#include "tools/pty_simulator.h"
-
-#if defined(__linux__)
+#include "tools/simulate/pty_simulator.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -11,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -205,12 +202,6 @@ class PtySimulatorImpl final : public PtySimulator {
   std::vector<Terminal> terminals_;
 };
 
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-extern "C" void on_stop_signal(int) {
-  g_stop_signal = 1;
-}
-
 }  // namespace
 
 std::unique_ptr<PtySimulator> PtySimulator::create(const std::string &options, std::string *error) {
@@ -237,41 +228,4 @@ std::unique_ptr<PtySimulator> PtySimulator::create(const std::string &options, s
   return server;
 }
 
-int run_simulate_pty(const std::string &options, std::ostream &out, std::ostream &err) {
-  std::string error;
-  auto server = PtySimulator::create(options, &error);
-  if (!server) {
-    err << error << "\n";
-    return 1;
-  }
-  out << server->driver_value() << std::endl;
-  struct sigaction action {};
-  action.sa_handler = on_stop_signal;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  // A host writing to a terminal whose server went away must not kill the server.
-  ::signal(SIGPIPE, SIG_IGN);
-  while (g_stop_signal == 0 && server->serve_once(100, STDIN_FILENO)) {
-  }
-  return 0;
-}
-
 }  // namespace kmt::tools
-
-#else
-
-namespace kmt::tools {
-
-std::unique_ptr<PtySimulator> PtySimulator::create(const std::string &, std::string *error) {
-  if (error != nullptr) *error = "pseudo-terminals need Linux";
-  return nullptr;
-}
-
-int run_simulate_pty(const std::string &, std::ostream &, std::ostream &err) {
-  err << "pseudo-terminals need Linux\n";
-  return 1;
-}
-
-}  // namespace kmt::tools
-
-#endif

@@ -1,6 +1,6 @@
-// The ranges the command-line tool and the browser panel accept for each argument, and
-// the parsers for byte lists. Pure functions only: no parsing framework, no I/O, so a
-// server can check a request with the same rules as the command line.
+// The ranges the command-line tool, the browser panel and the MQTT bridge accept for each argument,
+// and the parsers for byte lists. Pure functions only: no parsing framework, no I/O, so a server
+// can check a request with the same rules as the command line.
 //
 // The library itself clamps or passes most values unchanged; these ranges are stricter
 // on purpose: a user who types a line number of 12 or an output of 7 V made a mistake,
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kmt::cli {
+namespace kmt::tools {
 
 // An inclusive range of whole numbers with the name used in messages.
 struct Range {
@@ -174,4 +174,4 @@ inline std::optional<std::vector<int>> parse_number_list(std::string_view text, 
   return std::nullopt;
 }
 
-}  // namespace kmt::cli
+}  // namespace kmt::tools
