@@ -155,14 +155,15 @@ std::string bytes_key(const void *data, std::size_t n) {
 
 class ReplayDriver final : public Driver {
  public:
-  ReplayDriver(std::vector<std::string> serials, std::vector<FT_STATUS> open_status,
-               std::vector<Record> frames)
+  ReplayDriver(std::vector<std::string> serials,
+               std::unordered_map<std::string, std::size_t> serial_index,
+               std::vector<FT_STATUS> open_status, std::vector<Record> frames)
       : serials_(std::move(serials)),
         open_status_(std::move(open_status)),
-        frames_(std::move(frames)) {
+        frames_(std::move(frames)),
+        serial_index_(std::move(serial_index)) {
     // Indexed once, so that every call takes time independent of the trace's length
     // (give or take a logarithm).
-    for (std::size_t i = 0; i < serials_.size(); ++i) serial_index_.emplace(serials_[i], i);
     for (std::size_t i = 0; i < frames_.size(); ++i) {
       if (frames_[i].direction == '>') {
         writes_[bytes_key(frames_[i].bytes.data(), frames_[i].bytes.size())].push_back(i);
@@ -330,8 +331,11 @@ std::unique_ptr<Driver> make_replay_driver(const std::string &path, std::string 
   if (!read_trace(path, &text, error)) return nullptr;
   std::vector<std::string> serials;
   std::unordered_map<std::string, std::size_t> serial_index;
+  // One record a line at most: room for all at once instead of growing step by step.
+  const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
   std::vector<FT_STATUS> open_status;
   std::vector<Record> frames;
+  frames.reserve(lines);
   auto add_serial = [&](const std::string &serial, FT_STATUS status, bool is_open) {
     auto [it, added] = serial_index.emplace(serial, serials.size());
     if (added) {
@@ -376,8 +380,8 @@ std::unique_ptr<Driver> make_replay_driver(const std::string &path, std::string 
       return nullptr;
     }
   }
-  return std::make_unique<ReplayDriver>(std::move(serials), std::move(open_status),
-                                        std::move(frames));
+  return std::make_unique<ReplayDriver>(std::move(serials), std::move(serial_index),
+                                        std::move(open_status), std::move(frames));
 }
 
 void split_trace_argument(const std::string &driver_text, std::string *file, std::string *inner) {
