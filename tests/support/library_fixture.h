@@ -10,8 +10,8 @@
 #include <memory>
 #include <numeric>
 
-#include "library/instance.h"
 #include "library/abi.h"
+#include "library/instance.h"
 #include "tests/support/scripted_driver.h"
 
 namespace kmt::testing {

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "device/functions.h"
-#include "library/instance.h"
 #include "kmtv1.h"
 #include "library/abi.h"
+#include "library/instance.h"
 #include "sim/sim_driver.h"
 #include "tests/support/scripted_driver.h"
 #include "tests/support/text_arg.h"

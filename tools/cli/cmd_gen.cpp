@@ -6,33 +6,6 @@
 
 namespace kmt::cli {
 
-namespace {
-
-// The generator divides a 1 MHz time base by value1 x value2 (each 6..10000): the pair
-// whose product comes nearest 1e6 / hz.
-struct Dividers {
-  int value1, value2;
-  double hz;
-};
-
-Dividers dividers_for(double hz) {
-  const double product = 1e6 / hz;
-  Dividers best{6, 6, 0.0};
-  double best_error = INFINITY;
-  for (int v1 = 6; v1 <= 10000; ++v1) {
-    auto v2 = static_cast<int>(std::lround(product / v1));
-    if (v2 < 6 || v2 > 10000) continue;
-    double error = std::fabs(1e6 / (static_cast<double>(v1) * v2) - hz);
-    if (error < best_error) {
-      best_error = error;
-      best = {v1, v2, 1e6 / (static_cast<double>(v1) * v2)};
-    }
-  }
-  return best;
-}
-
-}  // namespace
-
 void add_gen_commands(CLI::App &app, Context &ctx) {
   {
     auto *sub = app.add_subcommand(
@@ -44,11 +17,8 @@ void add_gen_commands(CLI::App &app, Context &ctx) {
         ->check(in(kGenDuty))
         ->capture_default_str();
     sub->callback([&ctx, hz, duty] {
-      // The dividers reach 1e6 / (6 * 6) Hz at the top and 1e6 / 1e8 Hz at the bottom.
-      if (!std::isfinite(*hz) || *hz < 0.01 || *hz > 1e6 / 36) {
-        throw Failure("frequency must be from 0.01 Hz to 27777 Hz", kExitUsage);
-      }
-      Dividers d = dividers_for(*hz);
+      refuse_if(check_generator_hz(*hz));
+      GenDividers d = generator_dividers(*hz);
       int32_t status = 0;
       Gen_Generate(ctx.handle(), static_cast<uint16_t>(d.value1), static_cast<uint16_t>(d.value2),
                    static_cast<uint16_t>(*duty), &status);

@@ -12,6 +12,10 @@
 
 #include "kmtv1.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace kmt::cli {
 
 const char *const kExitCodesHelp =
@@ -44,6 +48,70 @@ std::string Context::driver_description() const {
 }
 
 namespace {
+#if defined(_WIN32)
+// The Windows DLL takes its discovery strings as VARIANTs holding BSTRs, converted in
+// the ANSI code page (README: Windows), where the other builds take plain text.
+class TextIn {
+ public:
+  explicit TextIn(const std::string &text) {
+    VariantInit(&variant_);
+    int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    if (bstr == nullptr) return;  // the empty string: the call then fails cleanly
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bstr, length);
+    V_VT(&variant_) = VT_BSTR;
+    V_BSTR(&variant_) = bstr;
+  }
+  ~TextIn() { VariantClear(&variant_); }
+  TextIn(const TextIn &) = delete;
+  TextIn &operator=(const TextIn &) = delete;
+  VARIANT *get() { return &variant_; }
+
+ private:
+  VARIANT variant_;
+};
+
+class TextOut {
+ public:
+  TextOut() { VariantInit(&variant_); }
+  ~TextOut() { VariantClear(&variant_); }
+  TextOut(const TextOut &) = delete;
+  TextOut &operator=(const TextOut &) = delete;
+  VARIANT *get() { return &variant_; }
+  std::string str() const {
+    if (V_VT(&variant_) != VT_BSTR || V_BSTR(&variant_) == nullptr) return {};
+    const BSTR wide = V_BSTR(&variant_);
+    int wide_length = static_cast<int>(SysStringLen(wide));
+    int length = WideCharToMultiByte(CP_ACP, 0, wide, wide_length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, wide_length, text.data(), length, nullptr, nullptr);
+    return text;
+  }
+
+ private:
+  VARIANT variant_;
+};
+#else
+class TextIn {
+ public:
+  explicit TextIn(const std::string &text) : text_(text) {}
+  const char *get() const { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+class TextOut {
+ public:
+  char *get() { return buffer_; }
+  std::string str() const { return buffer_; }
+
+ private:
+  char buffer_[KMT_STRING_SIZE] = {};
+};
+#endif
+
 void set_environment(const char *name, const std::string &value) {
 #if defined(_WIN32)
   _putenv_s(name, value.c_str());
@@ -153,13 +221,14 @@ std::vector<ListedController> Context::list_controllers(int32_t *status) {
   library_used_ = true;
   used_with_ = options;
   int32_t count = 0;
-  KMT_CreateListDevs("KMTCV1", &count, status);
+  TextIn type_name("KMTCV1");
+  KMT_CreateListDevs(type_name.get(), &count, status);
   std::vector<ListedController> found;
   for (int32_t i = 0; i < count; ++i) {
-    char type[KMT_STRING_SIZE] = {}, serial[KMT_STRING_SIZE] = {};
+    TextOut type, serial;
     int32_t ignored = 0;
-    KMT_GetTypeAndSNbyIndex(i, type, serial, &ignored);
-    found.push_back({type, serial});
+    KMT_GetTypeAndSNbyIndex(i, type.get(), serial.get(), &ignored);
+    found.push_back({type.str(), serial.str()});
   }
   return found;
 }
@@ -200,7 +269,8 @@ uint32_t *Context::handle() {
     }
     if (matches.size() == 1) wanted = matches.front();
   }
-  KMT_InitBySN(&handle_, wanted.c_str(), &status);
+  TextIn serial(wanted);
+  KMT_InitBySN(&handle_, serial.get(), &status);
   if (status != KMT_STATUS_OK) {
     fail_not_found("cannot open controller " + wanted +
                        (found.empty() ? std::string(" (none listed)") : std::string()) +

@@ -68,6 +68,38 @@ inline std::optional<std::string> check_output_volts(double volts) {
   return "output voltage must be a number from 0 to 5 V";
 }
 
+// The generator divides a 1 MHz time base by value1 x value2 (each 6..10000), so it
+// reaches 1e6 / (6 * 6) Hz at the top and 1e6 / 1e8 Hz at the bottom.
+inline constexpr double kGenMinHz = 0.01;
+inline constexpr double kGenMaxHz = 1e6 / 36;
+
+// Generator frequency: a finite number within what the dividers reach.
+inline std::optional<std::string> check_generator_hz(double hz) {
+  if (std::isfinite(hz) && hz >= kGenMinHz && hz <= kGenMaxHz) return std::nullopt;
+  return "frequency must be from 0.01 Hz to 27777 Hz";
+}
+
+// The divider pair whose product comes nearest 1e6 / hz, and the frequency it gives.
+struct GenDividers {
+  int value1, value2;
+  double hz;
+};
+inline GenDividers generator_dividers(double hz) {
+  const double product = 1e6 / hz;
+  GenDividers best{6, 6, 0.0};
+  double best_error = INFINITY;
+  for (int v1 = 6; v1 <= 10000; ++v1) {
+    auto v2 = static_cast<int>(std::lround(product / v1));
+    if (v2 < 6 || v2 > 10000) continue;
+    double error = std::fabs(1e6 / (static_cast<double>(v1) * v2) - hz);
+    if (error < best_error) {
+      best_error = error;
+      best = {v1, v2, 1e6 / (static_cast<double>(v1) * v2)};
+    }
+  }
+  return best;
+}
+
 // Parses a byte list written as hex: "01 a0 ff", "01a0ff", "0x01,0xa0,0xff" or
 // "01:a0:ff". Separators are blanks, commas and colons; a "0x" prefix is allowed per
 // byte; a run of digits between separators is read two digits per byte, and a single
