@@ -172,6 +172,10 @@ std::unique_ptr<SimDriver> SimDriver::create(const std::string &text, std::strin
       return fail(std::string(option.key) + ": expected " + option.expected);
     }
   }
+  // Without a path the state would be kept nowhere, while writes seemed to succeed.
+  if (options.has("state") && options.text("state").empty()) {
+    return fail("state: expected the path of the state file");
+  }
 
   std::vector<std::string> serials;
   if (options.has("serials")) {

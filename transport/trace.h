@@ -25,15 +25,27 @@
 // position queues the "< " lines up to the following "> " line for reading; a write that
 // matches none gets no answer (the exchange then reports no response), and the first such
 // write is reported once on standard error. So a recorded session replays to the same
-// results as long as the requests are the same, in the same order.
+// results as long as the requests are the same, in the same order. Lines may end in LF
+// or CR LF. The file is read whole and indexed once, so replay takes time in proportion
+// to the trace's length; it must be a regular file of at most kReplayMaxBytes.
+//
+// Recording writes and flushes line by line. A trace is only written to a regular file
+// (or a new one). When a line cannot be written (a full disk), recording stops, the file
+// is renamed FILE.incomplete and the reason is written to standard error; the
+// controller is still driven. The command-line tool fails a command whose trace is
+// missing afterwards.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "transport/driver.h"
 
 namespace kmt {
+
+// The largest trace replay reads: 16 MiB, some 400,000 lines or 200,000 exchanges.
+inline constexpr std::size_t kReplayMaxBytes = std::size_t{16} << 20;
 
 // Records every call of `inner` into the file at `path` (created or truncated). Null
 // when the file cannot be written (*error says why).

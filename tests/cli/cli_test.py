@@ -20,10 +20,10 @@ VERSION = os.environ["KMTV1_TEST_VERSION"]
 FIRMWARE = [1, 0, 43, 2]
 
 
-def run(*args, driver=SIM, stdin=None, cwd=None):
+def run(*args, driver=SIM, stdin=None, cwd=None, timeout=60):
     env = dict(os.environ, KMT_DRIVER=driver)
     return subprocess.run([TOOL, *args], input=stdin, capture_output=True, text=True, env=env,
-                          cwd=cwd, timeout=60)
+                          cwd=cwd, timeout=timeout)
 
 
 def documents(text):
@@ -255,6 +255,91 @@ class Documentation(unittest.TestCase):
         self.assertGreater(checked, 5)
 
 
+class HostileInput(unittest.TestCase):
+    """Files and drivers that are not what they should be: each is refused within seconds,
+    with its exit code and a message naming the file."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.dir = cls.tmp.name
+        cls.fifo = os.path.join(cls.dir, "fifo")
+        os.mkfifo(cls.fifo)
+
+        def sized(name, size, sparse=False):
+            path = os.path.join(cls.dir, name)
+            with open(path, "wb") as f:
+                if sparse:
+                    f.truncate(size)
+                else:
+                    f.write(b"\x01" * size)
+            return path
+
+        cls.area_129 = sized("area.bin", 129)
+        cls.wave_2001 = sized("wave.bin", 2001)
+        cls.script_big = sized("script.txt", 1024 * 1024 + 1, sparse=True)
+        cls.trace_big = sized("trace.txt", 16 * 1024 * 1024 + 1, sparse=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def cases(self):
+        d, fifo = self.dir, self.fifo
+        return [
+            # (arguments, driver, exit code, text expected on standard error)
+            (["mem", "serial-write", "--file", d], SIM, 1, d + ": is a directory"),
+            (["mem", "area-write", "--file", d], SIM, 1, d + ": is a directory"),
+            (["wave", "--file", d], SIM, 1, d + ": is a directory"),
+            (["run", d], SIM, 1, d + ": is a directory"),
+            (["mem", "area-write", "--file", "/dev/zero"], SIM, 1, "/dev/zero: is not a regular"),
+            (["wave", "--file", "/dev/urandom"], SIM, 1, "/dev/urandom: is not a regular"),
+            (["mem", "serial-write", "--file", fifo], SIM, 1, fifo + ": is not a regular"),
+            (["run", fifo], SIM, 1, fifo + ": is not a regular"),
+            (["mem", "area-write", "--file", self.area_129], SIM, 1, "more than 128 bytes"),
+            (["wave", "--file", self.wave_2001], SIM, 1, "more than 2000 bytes"),
+            (["run", self.script_big], SIM, 1, "more than 1048576 bytes"),
+            (["--driver", "replay:/dev/zero", "info"], SIM, 1, "/dev/zero: a trace is read"),
+            (["--driver", "replay:" + d, "info"], SIM, 1, d + ": a trace is read"),
+            (["replay", "/dev/zero", "--", "info"], SIM, 1, "/dev/zero: a trace is read"),
+            (["replay", d, "--", "info"], SIM, 2, d),
+            (["replay", self.trace_big, "--", "info"], SIM, 1, "larger than 16 MiB"),
+            (["info"], "trace:/dev/full:" + SIM, 1, "/dev/full: a trace is written"),
+            (["--trace", "/dev/full", "info"], SIM, 1, "/dev/full: a trace is written"),
+            (["--trace", "/proc/version", "info"], SIM, 1, "/proc/version: "),
+            (["--trace", "/nonexistent/x", "info"], SIM, 1, "/nonexistent/x: cannot write"),
+            (["--trace", d, "info"], SIM, 1, d + ": a trace is written"),
+            (["info"], "sim:state=", 3, "state: expected the path"),
+        ]
+
+    def test_refused_with_exit_code_and_file_name(self):
+        for args, driver, code, words in self.cases():
+            with self.subTest(args=args, driver=driver):
+                result = run(*args, driver=driver, timeout=10)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(words, result.stderr)
+
+    def test_trace_that_fails_midway_fails_the_command(self):
+        # The file-size limit makes the trace's first writes past 200 bytes fail, as a
+        # full disk would.
+        import resource
+        import signal
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))
+
+        trace = os.path.join(self.dir, "cut.txt")
+        env = dict(os.environ, KMT_DRIVER=SIM)
+        result = subprocess.run([TOOL, "--trace", trace, "info"], capture_output=True, text=True,
+                                env=env, timeout=10, preexec_fn=small_files)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("trace: cannot write " + trace, result.stderr)
+        self.assertIn(trace + ": the trace was not written completely", result.stderr)
+        self.assertFalse(os.path.exists(trace))
+        self.assertTrue(os.path.exists(trace + ".incomplete"))
+
+
 class Sessions(unittest.TestCase):
     FAILING = "dio port-read 0\nraw 250 0\ndio port-read 1\n"
 
@@ -287,6 +372,36 @@ class Sessions(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             with open(os.path.join(tmp, "out.bin"), "rb") as f:
                 self.assertEqual(f.read(), bytes(range(128)))
+
+    def test_commands_that_do_not_end_are_refused_in_sessions(self):
+        lines = [
+            # (line, text expected on standard error)
+            ("panel", "`panel` serves until Ctrl-C"),
+            ("--json panel --port 0", "`panel` serves until Ctrl-C"),
+            ("--driver sim panel", "`panel` serves until Ctrl-C"),
+            ("simulate --pty", "`simulate` serves until Ctrl-C"),
+            ("mqtt", "`mqtt` serves until Ctrl-C"),
+            ("ai watch 1", "a watch without --count"),
+            ("dio watch -n 0", "a watch without --count"),
+            ("shell", "sessions do not nest"),
+            ("run other.txt", "sessions do not nest"),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            for line, words in lines:
+                with self.subTest(line=line):
+                    with open(os.path.join(tmp, "s.txt"), "w") as f:
+                        f.write(line + "\n")
+                    for result in (run("shell", stdin=line + "\n", timeout=10),
+                                   run("run", "s.txt", cwd=tmp, timeout=10)):
+                        self.assertEqual(result.returncode, 2, result.stderr)
+                        self.assertIn(words, result.stderr)
+        # Input without end (or without line ends) is cut off at 64 KiB a line.
+        for args in (["shell"], ["run", "-"]):
+            result = run(*args, stdin="x" * 70000, timeout=10)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn("stdin:1: a line longer than 65536 bytes", result.stderr)
+        # With a count, a watch is an ordinary line.
+        self.assertEqual(run("shell", stdin="ai watch 1 -n 2 -i 1\n").returncode, 0)
 
     def test_dio_watch(self):
         lines = run("dio", "watch", "-n", "2", "-i", "1", "--json").stdout.splitlines()
@@ -347,6 +462,27 @@ class Traces(unittest.TestCase):
             # A request the trace does not hold gets no answer.
             other = run("replay", trace, "--", "dio", "port-read", "1", driver="")
             self.assertEqual(other.returncode, 12)
+            # Line ends of Windows are read as well.
+            with open(trace, "rb") as f:
+                crlf = f.read().replace(b"\n", b"\r\n")
+            with open(trace, "wb") as f:
+                f.write(crlf)
+            replayed = run("replay", trace, "--", "--json", "shell", stdin=script, driver="")
+            self.assertEqual(replayed.returncode, 0, replayed.stderr)
+            self.assertEqual(documents(replayed.stdout), documents(recorded.stdout))
+
+    def test_replay_takes_time_in_proportion_to_the_trace(self):
+        # 200,000 listed controllers and as many requests never answered: some 12 MB that a
+        # replay matching each line against all before it would take minutes over.
+        with tempfile.TemporaryDirectory() as tmp:
+            trace = os.path.join(tmp, "long.txt")
+            with open(trace, "w") as f:
+                f.write("# kmtv1 trace 1\n0.000000 list-count 200000 = 0\n")
+                for i in range(200000):
+                    f.write(f"0.000001 list {i} KMTC0002R{i:07d} = 0\n")
+                    f.write(f"0.000002 > {i % 256:02x} {i // 256 % 256:02x} = 0\n")
+            result = run("--driver", "replay:" + trace, "list", driver="", timeout=30)
+            self.assertEqual(result.returncode, 0, result.stderr)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -50,6 +51,36 @@ TEST_F(TraceFile, ReplayRefusesLinesThatDoNotParse) {
     EXPECT_EQ(make_replay_driver(path, &error), nullptr) << line;
     EXPECT_NE(error.find(":3:"), std::string::npos) << error;
   }
+}
+
+TEST_F(TraceFile, FilesThatAreNotTracesAreRefused) {
+  std::string big = path + ".big";
+  std::ofstream(big).close();
+  std::filesystem::resize_file(big, kReplayMaxBytes + 1);  // sparse: nothing written
+  struct Case {
+    std::string file;
+    bool replay;  // else recording
+    const char *reason;
+  };
+  const Case cases[] = {
+    {::testing::TempDir(), true, "directory"},
+    {big, true, "larger than 16 MiB"},
+    {"/nonexistent/trace", true, "cannot read"},
+    {"/nonexistent/trace", false, "cannot write"},
+#if !defined(_WIN32)
+    {"/dev/zero", true, "not a regular file"},  // without end
+    {"/dev/full", false, "not a regular file"},
+#endif
+  };
+  for (const auto &c : cases) {
+    std::string error;
+    auto driver = c.replay ? make_replay_driver(c.file, &error)
+                           : make_trace_driver(c.file, make_driver("sim"), &error);
+    EXPECT_EQ(driver, nullptr) << c.file;
+    EXPECT_NE(error.find(c.file), std::string::npos) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+  std::remove(big.c_str());
 }
 
 Bytes exchange(Driver &d, FT_HANDLE h, const Bytes &request, DWORD want) {

@@ -238,7 +238,7 @@ void add_acquire_commands(CLI::App &app, Context &ctx) {
       if (!shape_name->empty()) {
         data = shape(*shape_name, *length);
       } else if (!file->empty()) {
-        data = read_file_bytes(*file);
+        data = read_file_bytes(*file, static_cast<std::size_t>(kWaveLength.max));
       } else {
         data = hex_arguments(*hex);
       }

@@ -12,7 +12,7 @@ std::vector<uint8_t> memory_bytes(const std::vector<std::string> &hex, const std
   if (hex.empty() == file.empty()) {
     throw Failure("give the bytes as hex or with --file, one of the two", kExitUsage);
   }
-  std::vector<uint8_t> data = file.empty() ? hex_arguments(hex) : read_file_bytes(file);
+  std::vector<uint8_t> data = file.empty() ? hex_arguments(hex) : read_file_bytes(file, size);
   if (data.size() != size) {
     throw Failure("exactly " + std::to_string(size) + " bytes needed, " +
                       std::to_string(data.size()) + " given",

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <thread>
 
 namespace kmt::cli {
@@ -45,10 +45,31 @@ std::vector<std::uint8_t> hex_arguments(const std::vector<std::string> &parts) {
   return data;
 }
 
-std::vector<std::uint8_t> read_file_bytes(const std::string &path) {
+std::string read_text_file(const std::string &path, std::size_t max_bytes) {
+  auto fail = [&path](const std::string &why) { return Failure(path + ": " + why, kExitFailure); };
+  std::error_code error;
+  auto status = std::filesystem::status(path, error);
+  if (error) throw fail("cannot read it: " + error.message());
+  if (std::filesystem::is_directory(status)) throw fail("is a directory, not a file");
+  // Devices, FIFOs and sockets can block or never end.
+  if (!std::filesystem::is_regular_file(status)) throw fail("is not a regular file");
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw Failure("cannot read " + path, kExitFailure);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (!file) throw fail("cannot read it");
+  // One byte more than allowed tells a file that is too long from one that fits exactly.
+  std::string text(max_bytes + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (file.bad()) throw fail("cannot read it");
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  if (text.size() > max_bytes) {
+    throw fail("holds more than " + std::to_string(max_bytes) +
+               " bytes, the most this command can use");
+  }
+  return text;
+}
+
+std::vector<std::uint8_t> read_file_bytes(const std::string &path, std::size_t max_bytes) {
+  std::string text = read_text_file(path, max_bytes);
+  return {text.begin(), text.end()};
 }
 
 void write_file_bytes(const std::string &path, const std::vector<std::uint8_t> &bytes) {
@@ -77,6 +98,12 @@ namespace kmt::cli {
 void watch_loop(Context &ctx, int interval_ms, long long count,
                 const std::function<void(double seconds)> &read_once) {
   using namespace std::chrono;
+  if (count == 0 && ctx.in_session()) {
+    throw Failure(
+        "a watch without --count runs until Ctrl-C: give -n N in shell and run, or run it "
+        "on its own",
+        kExitUsage);
+  }
   ctx.handle();  // opening takes a moment; the schedule starts once the controller is open
   ctx.watch_interrupts();
   ctx.out.printed_own_output();

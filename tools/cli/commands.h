@@ -94,8 +94,13 @@ inline CLI::App *family(CLI::App &app, const std::string &name, const std::strin
 std::vector<std::uint8_t> hex_argument(const std::string &text);
 // The bytes of several such arguments, one after the other.
 std::vector<std::uint8_t> hex_arguments(const std::vector<std::string> &parts);
-// Reads a whole file as bytes, failing with exit code 1.
-std::vector<std::uint8_t> read_file_bytes(const std::string &path);
+// Reads a whole regular file of at most max_bytes (what the command can use), failing
+// with exit code 1 and a message naming the file for a directory, a device or FIFO (which
+// may never end), a larger file, or one that cannot be read. At most max_bytes + 1 bytes
+// are read, whatever the file claims to be.
+std::vector<std::uint8_t> read_file_bytes(const std::string &path, std::size_t max_bytes);
+// The same, as text.
+std::string read_text_file(const std::string &path, std::size_t max_bytes);
 // Writes bytes to a file (or "-" standard output), failing with exit code 1.
 void write_file_bytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
 // Writes text to a file, failing with exit code 1.

@@ -2,8 +2,13 @@
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <utility>
 
 #include "kmtv1.h"
 
@@ -139,6 +144,72 @@ void set_environment(const char *name, const std::string &value) {
 }
 }  // namespace
 
+namespace {
+
+// The largest trace the library replays (kReplayMaxBytes in transport/trace.h).
+constexpr std::uintmax_t kReplayMaxBytes = std::uintmax_t{16} << 20;
+
+// "FILE:INNER" split as the library splits it: at the first colon that is not a drive
+// letter's ("C:\...").
+std::pair<std::string, std::string> split_trace(const std::string &text) {
+  std::size_t from = text.size() > 2 && std::isalpha(static_cast<unsigned char>(text[0])) &&
+                             text[1] == ':' && (text[2] == '\\' || text[2] == '/')
+                         ? 2
+                         : 0;
+  auto colon = text.find(':', from);
+  if (colon == std::string::npos) return {text, ""};
+  return {text.substr(0, colon), text.substr(colon + 1)};
+}
+
+Failure file_failure(const std::string &path, const std::string &why) {
+  return Failure(path + ": " + why, kExitFailure);
+}
+
+// A trace to record must go to a regular file that can be written (created here when
+// missing; the library truncates it when it starts).
+void check_trace_output(const std::string &path) {
+  std::error_code error;
+  auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw file_failure(path, "a trace is written to a regular file only");
+  }
+  errno = 0;
+  std::FILE *file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
+    throw file_failure(path, std::string("cannot write the trace: ") + std::strerror(errno));
+  }
+  std::fclose(file);
+}
+
+// A trace to replay: a regular file within the library's limit.
+void check_trace_input(const std::string &path) {
+  std::error_code error;
+  auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) throw file_failure(path, "no such trace file");
+  if (!std::filesystem::is_regular_file(status)) {
+    throw file_failure(path, "a trace is read from a regular file only");
+  }
+  if (std::filesystem::file_size(path, error) > kReplayMaxBytes) {
+    throw file_failure(path, "the trace is larger than 16 MiB, the most replay reads");
+  }
+}
+
+}  // namespace
+
+int Context::check_traces(int exit_code) {
+  if (!library_used_) return exit_code;
+  for (const auto &path : trace_files_) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) ||
+        std::filesystem::file_size(path, error) == 0) {
+      out.failure(path + ": the trace was not written completely (the reason is above)",
+                  kExitFailure, -1);
+      if (exit_code == kExitOk) exit_code = kExitFailure;
+    }
+  }
+  return exit_code;
+}
+
 void Context::prepare() {
   if (library_used_) {
     if (options.driver != used_with_.driver || options.trace != used_with_.trace ||
@@ -152,6 +223,20 @@ void Context::prepare() {
   }
   std::string driver_text = options.driver.empty() ? driver_from_environment() : options.driver;
   if (!options.trace.empty()) driver_text = "trace:" + options.trace + ":" + driver_text;
+  // The trace files the driver will write or read are checked here, so that a file
+  // problem is reported as one (exit code 1), not as a controller that cannot be found.
+  trace_files_.clear();
+  for (std::string rest = driver_text;
+       rest.rfind("trace:", 0) == 0 || rest.rfind("replay:", 0) == 0;) {
+    if (rest.rfind("replay:", 0) == 0) {
+      check_trace_input(rest.substr(7));
+      break;
+    }
+    auto [file, inner] = split_trace(rest.substr(6));
+    check_trace_output(file);
+    trace_files_.push_back(file);
+    rest = inner;
+  }
   if (!options.driver.empty() || !options.trace.empty()) set_environment("KMT_DRIVER", driver_text);
 }
 

@@ -70,6 +70,10 @@ class Context {
   // of the process (the library reads KMT_DRIVER once); refuses a change of driver,
   // serial or trace once the library has been used (a shell session keeps them).
   void prepare();
+  // After the command: a trace the driver string records into must be there (the library
+  // moves a trace it could not write completely aside and says why on standard error).
+  // Returns exit_code, or kExitFailure in place of success when a trace is missing.
+  int check_traces(int exit_code);
   // The driver string in effect, "" meaning the vendor's driver.
   std::string driver_from_environment() const;
   // A description of the driver for messages: "sim:clock=virtual", "d2xx (default)".
@@ -85,6 +89,17 @@ class Context {
   void check(const std::string &what, int32_t status) const;
   void close();
 
+  // Whether a command runs as a line of `shell` or `run` (which then refuse the commands
+  // that run until Ctrl-C); Session marks the lines' time.
+  bool in_session() const { return session_depth_ > 0; }
+  struct Session {
+    explicit Session(Context &ctx) : ctx_(ctx) { ++ctx_.session_depth_; }
+    ~Session() { --ctx_.session_depth_; }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+    Context &ctx_;
+  };
+
   // Ctrl-C handling for live commands: watch() installs the handler, interrupted()
   // says whether Ctrl-C came since.
   void watch_interrupts();
@@ -95,6 +110,8 @@ class Context {
   // open's status), carried into the JSON error object.
   [[noreturn]] void fail_not_found(const std::string &what, uint32_t driver_status,
                                    int32_t status) const;
+  int session_depth_ = 0;
+  std::vector<std::string> trace_files_;
   bool library_used_ = false;
   GlobalOptions used_with_;
   uint32_t handle_ = 0;

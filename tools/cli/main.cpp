@@ -145,5 +145,5 @@ int main(int argc, char **argv) {
   kmt::cli::Context context;
   int code = kmt::cli::run_command_line(context, std::vector<std::string>(argv + 1, argv + argc));
   context.close();
-  return code;
+  return context.check_traces(code);
 }

@@ -78,7 +78,7 @@ class Controller {
   uint32_t handle_ = 0;
   bool open_ = false;
   std::chrono::steady_clock::time_point last_open_attempt_{};
-  std::timed_mutex library_;
+  std::mutex library_;
   // Guards the fields below, which requests read without waiting for the library.
   mutable std::mutex state_;
   std::string busy_with_;

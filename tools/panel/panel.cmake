@@ -18,7 +18,8 @@ if(KMT_HTTPLIB_FOUND AND nlohmann_json_FOUND AND Threads_FOUND AND NOT CMAKE_CRO
             -P ${panel_dir}/embed.cmake
     DEPENDS ${panel_web} ${panel_dir}/embed.cmake
     COMMENT "Embedding the panel's page" VERBATIM)
-  add_library(kmtv1_panel STATIC ${panel_dir}/server.cpp ${panel_dir}/controller.cpp
+  add_library(kmtv1_panel STATIC ${panel_dir}/server.cpp ${panel_dir}/guarded_server.cpp
+                               ${panel_dir}/controller.cpp
                                  ${panel_header})
   # The argument ranges and status words are the command-line tool's (tools/common/).
   target_include_directories(kmtv1_panel PUBLIC ${panel_dir}
@@ -40,6 +41,14 @@ if(KMT_HTTPLIB_FOUND AND nlohmann_json_FOUND AND Threads_FOUND AND NOT CMAKE_CRO
     add_executable(kmtv1_panel_tests ${PROJECT_SOURCE_DIR}/tests/panel/host_check_test.cpp)
     target_link_libraries(kmtv1_panel_tests PRIVATE kmtv1_panel GTest::gtest_main)
     add_test(NAME panel_requests COMMAND kmtv1_panel_tests)
+    # The real server over loopback: the request table, bodies of every framing, slow
+    # and idle clients (about 20 s).
+    find_package(Python3 COMPONENTS Interpreter QUIET)
+    if(Python3_FOUND AND TARGET kmtv1-panel)
+      add_test(NAME panel_http COMMAND Python3::Interpreter
+               ${PROJECT_SOURCE_DIR}/tests/panel/panel_http_test.py $<TARGET_FILE:kmtv1-panel>)
+      set_tests_properties(panel_http PROPERTIES TIMEOUT 120)
+    endif()
   endif()
 else()
   set(KMT_PANEL OFF)

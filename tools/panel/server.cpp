@@ -10,6 +10,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "controller.h"
+#include "guarded_server.h"
 #include "kmtv1.h"
 #include "panel.h"
 #include "panel_assets.h"
@@ -108,15 +110,17 @@ class Routes {
   Routes(Controller &controller, std::string token, std::string bind, int port)
       : c_(controller), token_(std::move(token)), bind_(std::move(bind)), port_(port) {}
 
-  void install(httplib::Server &server) {
-    server.set_payload_max_length(64 * 1024);
+  void install(GuardedServer &server) {
+    body_limit_ = server.limits().body_bytes;
     server.set_default_headers({{"Cache-Control", "no-store"},
                                 {"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"},
                                 {"X-Frame-Options", "DENY"}});
     server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-      return guard(req, res) ? httplib::Server::HandlerResponse::Unhandled
-                             : httplib::Server::HandlerResponse::Handled;
+      if (guard(req, res)) return httplib::Server::HandlerResponse::Unhandled;
+      // A refused request's body is never read: the connection cannot carry another one.
+      GuardedServer::close_after_response();
+      return httplib::Server::HandlerResponse::Handled;
     });
     server.Get("/", [this](const httplib::Request &, httplib::Response &res) { page(res); });
     for (const auto &asset : panel_assets::all) {
@@ -138,10 +142,29 @@ class Routes {
  private:
   using Action = void (Routes::*)(const json &, httplib::Response &);
 
-  // Registers a write: POST with a JSON object body; any other method is refused.
+  // Registers a write: POST with a JSON object body; any other method is refused. The
+  // body is read here, piece by piece, so that one over the limit is refused as soon as
+  // it is (whatever its framing: cpp-httplib checks Content-Length only).
   void post(httplib::Server &server, const std::string &path, Action action) {
-    server.Post(path, [this, action](const httplib::Request &req, httplib::Response &res) {
-      json body = json::parse(req.body, nullptr, false);
+    server.Post(path, [this, action](const httplib::Request &, httplib::Response &res,
+                                     const httplib::ContentReader &read_body) {
+      std::string text;
+      bool too_large = false;
+      bool complete = read_body([&](const char *data, std::size_t size) {
+        too_large = text.size() + size > body_limit_;
+        if (!too_large) text.append(data, size);
+        return !too_large;
+      });
+      if (too_large || res.status == 413) {
+        GuardedServer::close_after_response();
+        return send_error(res, 413,
+                          "the request body exceeds " + std::to_string(body_limit_) + " bytes");
+      }
+      if (!complete) {
+        GuardedServer::close_after_response();
+        return send_error(res, 400, "the request body could not be read");
+      }
+      json body = json::parse(text, nullptr, false);
       if (!body.is_object()) return send_error(res, 400, "the request body must be a JSON object");
       (this->*action)(body, res);
     });
@@ -165,6 +188,17 @@ class Routes {
       send_error(res, 403,
                  "forbidden: open the panel with the URL it printed (token missing "
                  "or wrong)");
+      return false;
+    }
+    // cpp-httplib hands a form upload's parts to a receiver these handlers do not give.
+    if (req.is_multipart_form_data()) {
+      send_error(res, 415, "the request body must be JSON");
+      return false;
+    }
+    // Refused before a byte of it is read (cpp-httplib would read and drop it first).
+    if (req.has_header("Content-Length") &&
+        std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > body_limit_) {
+      send_error(res, 413, "the request body exceeds " + std::to_string(body_limit_) + " bytes");
       return false;
     }
     return true;
@@ -304,6 +338,7 @@ class Routes {
   Controller &c_;
   std::string token_, bind_;
   int port_;
+  std::size_t body_limit_ = 0;
 };
 
 }  // namespace
@@ -349,7 +384,7 @@ void serve(const PanelOptions &options) {
     ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
   } restore{previous};
 
-  httplib::Server server;
+  GuardedServer server;
   int port = options.port;
   if (port == 0) {
     port = server.bind_to_any_port(options.bind);
@@ -359,6 +394,7 @@ void serve(const PanelOptions &options) {
   if (port <= 0) {
     throw PanelError("cannot listen on " + options.bind + " port " + std::to_string(options.port));
   }
+  server.widen_backlog();
   std::string token = options.token.empty() ? random_token() : options.token;
   Routes routes(controller, token, options.bind, port);
   routes.install(server);
