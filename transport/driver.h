@@ -1,8 +1,8 @@
 // The driver interface: the eleven D2XX operations the library uses, with the
 // driver's own argument lists and meanings. Every provider (the vendor's driver
-// library loaded at run time, the kernel's serial driver, trace and replay in this
-// folder; the simulated controller in sim/; test fakes) implements it. Which provider
-// a process uses is chosen by name in library/driver_choice.h.
+// library loaded at run time, the kernel's serial driver, the network, trace and replay
+// in this folder; the simulated controller; test fakes) implements it. Which provider a
+// process uses is chosen by name in library/driver_choice.h.
 //
 // Contract shared by all operations: they return FT_OK (0) on success or a D2XX
 // failure code; they must not throw. Handles are the provider's own; the library
