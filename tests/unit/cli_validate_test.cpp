@@ -1,4 +1,4 @@
-// The argument rules the command-line tool and the panel share (tools/cli/validate.h).
+// The argument rules the command-line tool and the panel share (tools/common/ranges.h).
 #include <gtest/gtest.h>
 
 #include <cmath>

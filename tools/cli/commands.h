@@ -78,7 +78,7 @@ std::shared_ptr<T> value(T initial = T{}) {
   return std::make_shared<T>(std::move(initial));
 }
 
-// A CLI11 check for one of the ranges of validate.h.
+// A CLI11 check for one of the ranges of tools/common/ranges.h.
 inline CLI::Validator in(const Range &r) {
   return CLI::Range(r.min, r.max);
 }
