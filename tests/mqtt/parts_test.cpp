@@ -148,5 +148,27 @@ TEST(Options, PasswordsComeFromAFileOrTheEnvironmentOnly) {
   std::remove(conf.c_str());
 }
 
+TEST(Options, FilesThatAreNotSmallRegularFilesAreRefused) {
+  std::string big = ::testing::TempDir() + "mqtt-big.conf";
+  std::ofstream(big) << std::string(64 * 1024 + 1, '#');
+  const struct {
+    std::vector<std::string> args;
+    const char *reason;
+  } rows[] = {
+      {{"--config", ::testing::TempDir()}, "not a regular file"},
+      {{"--config", "/dev/zero"}, "not a regular file"},
+      {{"--config", big}, "longer than 65536 bytes"},
+      {{"--config", "/nonexistent/mqtt.conf"}, "no such file"},
+      {{"--user", "me", "--password-file", "/dev/urandom"}, "not a regular file"},
+      {{"--user", "me", "--password-file", big}, "longer than 4096 bytes"},
+  };
+  for (const auto &row : rows) {
+    std::string error;
+    EXPECT_FALSE(parse_options(row.args, &error).has_value()) << row.args.back();
+    EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+  }
+  std::remove(big.c_str());
+}
+
 }  // namespace
 }  // namespace kmt::mqtt

@@ -1,6 +1,7 @@
 #include "tools/mqtt/options.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -79,6 +80,9 @@ const char *const kNoPasswordHere =
     "put it in a file named by --password-file, or in the environment variable "
     "KMTV1_MQTT_PASSWORD";
 
+constexpr std::size_t kMaxConfigBytes = 64 * 1024;
+constexpr std::size_t kMaxPasswordBytes = 4096;
+
 std::string trim(const std::string &text) {
   const char *blanks = " \t\r\n";
   std::size_t first = text.find_first_not_of(blanks);
@@ -86,12 +90,35 @@ std::string trim(const std::string &text) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-bool read_config(const std::string &path, std::vector<Setting> *out, std::string *error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot read configuration file " + path;
+// A configuration or password file, read whole with a bound: a directory, a device or
+// FIFO, or a file longer than any sensible one is refused instead of read without end.
+bool read_small_file(const std::string &path, std::size_t limit, const char *what,
+                     std::string *text, std::string *error) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    *error = std::string("cannot read ") + what + " " + path +
+             (std::filesystem::exists(path, ec) ? ": not a regular file" : ": no such file");
     return false;
   }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = std::string("cannot read ") + what + " " + path;
+    return false;
+  }
+  text->assign(limit + 1, '\0');
+  in.read(text->data(), static_cast<std::streamsize>(limit + 1));
+  text->resize(static_cast<std::size_t>(in.gcount()));
+  if (text->size() > limit) {
+    *error = std::string(what) + " " + path + ": longer than " + std::to_string(limit) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+bool read_config(const std::string &path, std::vector<Setting> *out, std::string *error) {
+  std::string text;
+  if (!read_small_file(path, kMaxConfigBytes, "configuration file", &text, error)) return false;
+  std::istringstream in(text);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::string origin = path + ":" + std::to_string(number);
@@ -248,11 +275,9 @@ bool parse_broker(const std::string &url, Options *o, std::string *error) {
 
 // The first line of a file, without its line end.
 bool read_password_file(const std::string &path, std::string *password, std::string *error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot read the password file " + path;
-    return false;
-  }
+  std::string text;
+  if (!read_small_file(path, kMaxPasswordBytes, "the password file", &text, error)) return false;
+  std::istringstream in(text);
   std::getline(in, *password);
   if (!password->empty() && password->back() == '\r') password->pop_back();
   return true;
