@@ -9,13 +9,13 @@
 
 #include "platform/platform.h"
 #include "platform/socket.h"
+#include "transport/deadline.h"
 #include "transport/telnet_client.h"
 
 namespace kmt {
 namespace {
 
 using namespace d2xx;
-using Clock = std::chrono::steady_clock;
 using telnet::ComPortCommand;
 
 // Every wait on the server is bounded. Connecting and negotiating are given time for a
@@ -86,14 +86,6 @@ bool parse_targets(const std::string &text, std::vector<Target> *targets, std::s
     if (end == std::string::npos) return true;
     start = end + 1;
   }
-}
-
-// Milliseconds left until deadline, rounded up so that a wait never ends early.
-int remaining_ms(Clock::time_point deadline) {
-  auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
-  auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<int>(std::min<decltype(ms)>(ms, 1 << 30));
 }
 
 // Text the server sent as data, printable, for a message (ser2net explains a refusal

@@ -21,13 +21,13 @@
 #include <map>
 #include <vector>
 
+#include "transport/deadline.h"
 #include "transport/tty_sysfs.h"
 
 namespace kmt {
 namespace {
 
 using namespace d2xx;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char *kKernelDriver = "ftdi_sio";
 // ListDevices fills a buffer of 64 bytes: the serial string and its NUL.
@@ -75,14 +75,6 @@ bool parse_named(const std::string &driver_text, std::vector<Terminal> *terminal
     if (end == std::string::npos) return true;
     start = end + 1;
   }
-}
-
-// Milliseconds left until deadline, rounded up so that a wait never ends early.
-int remaining_ms(Clock::time_point deadline) {
-  auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
-  auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<int>(std::min<decltype(ms)>(ms, 1 << 30));
 }
 
 class TtyDriver final : public Driver {
