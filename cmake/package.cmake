@@ -16,7 +16,7 @@
 # A Linux-only program belongs to tools: a helper in ${CMAKE_INSTALL_LIBEXECDIR}/kmtv1,
 # a systemd unit in lib/systemd/system (no maintainer script enables or starts it).
 # A Windows program of one bitness belongs to windows (DESTINATION .).
-set(KMT_PACKAGE_MAINTAINER "kmtv1 maintainers <maintainers@users.noreply.c-seed-f8fd718f.example>"
+set(KMT_PACKAGE_MAINTAINER "kmtv1 maintainers <maintainers@kmtv1.example>"
     CACHE STRING "Maintainer field of the Debian packages")
 set(KMT_DEB_REVISION 1 CACHE STRING "Debian revision of the packages (VERSION-REVISION)")
 

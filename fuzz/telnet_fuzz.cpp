@@ -28,9 +28,9 @@ void check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t size) {
   using kmt::telnet::Client;
   if (size < 2) return 0;
-  // Byte 0: the data limit (small, so that overruns happen); byte 1: seeds the pieces.
+  // Byte 0: the data limit (small, so that overruns happen); byte 1: starts the piece sizes.
   const std::size_t limit = static_cast<std::size_t>(input[0]) * 4;
-  std::uint32_t seed = input[1] | 1u;
+  std::uint32_t cut = input[1] | 1u;  // a small generator of piece sizes
   const std::uint8_t *stream = input + 2;
   const std::size_t n = size - 2;
 
@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
   pieces.client.start();
   whole.client.receive(stream, n, &whole.data, limit);
   for (std::size_t at = 0; at < n;) {
-    seed = seed * 1103515245u + 12345u;
-    std::size_t piece = 1 + (seed >> 16) % 7;
+    cut = cut * 1103515245u + 12345u;
+    std::size_t piece = 1 + (cut >> 16) % 7;
     if (piece > n - at) piece = n - at;
     pieces.client.receive(stream + at, piece, &pieces.data, limit);
     at += piece;
