@@ -4,18 +4,18 @@ Usage: test_panel.py PANEL_PROGRAM [ARGS...]   (e.g. build/kmtv1 panel)
 Environment: KMT_PANEL_SCREENSHOT, a path to keep a screenshot of the panel at.
 """
 import collections
-import http.client
-import json
 import os
 import re
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "panel"))
+import panel_process  # noqa: E402
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -28,21 +28,10 @@ CHROMEDRIVER = shutil.which("chromedriver")
 
 
 def start_panel(driver_option):
-    """Starts the panel on a free port; returns the process and the URL it printed."""
-    env = dict(os.environ, KMT_DRIVER=driver_option)
-    process = subprocess.Popen(PANEL, env=env, stdout=subprocess.PIPE, text=True)
-    line = process.stdout.readline()
-    match = re.search(r"(http://\S+)", line)
-    if not match:
-        process.kill()
-        raise RuntimeError("the panel printed no URL: " + line)
-    return process, match.group(1)
+    return panel_process.start_panel(PANEL, driver_option)
 
 
-def stop_panel(process):
-    process.terminate()
-    assert process.wait(timeout=10) == 0
-    process.stdout.close()
+stop_panel = panel_process.stop_panel
 
 
 def browser():

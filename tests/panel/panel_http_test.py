@@ -7,15 +7,15 @@ The limits checked are the server's (tools/panel/guarded_server.h, README "Hosti
 """
 import http.client
 import json
-import os
 import re
 import select
 import socket
-import subprocess
 import sys
 import threading
 import time
 import unittest
+
+import panel_process
 
 PANEL = sys.argv[1:]
 HEAD_TIME = 5.0          # request line and headers within 5 s
@@ -24,21 +24,10 @@ BODY_LIMIT = 64 * 1024   # request body, decoded
 
 
 def start_panel(driver_option):
-    """Starts the panel on a free port; returns the process and the URL it printed."""
-    env = dict(os.environ, KMT_DRIVER=driver_option)
-    process = subprocess.Popen(PANEL, env=env, stdout=subprocess.PIPE, text=True)
-    line = process.stdout.readline()
-    match = re.search(r"(http://\S+)", line)
-    if not match:
-        process.kill()
-        raise RuntimeError("the panel printed no URL: " + line)
-    return process, match.group(1)
+    return panel_process.start_panel(PANEL, driver_option)
 
 
-def stop_panel(process):
-    process.terminate()
-    assert process.wait(timeout=15) == 0
-    process.stdout.close()
+stop_panel = panel_process.stop_panel
 
 
 def resident_kib(pid):
